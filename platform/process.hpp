@@ -1,0 +1,24 @@
+// The process as the original platform shows it: the parameters, the raw
+// command line and the program's own file name.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Records the program's arguments; called first thing in main.
+void set_args(int argc, char** argv);
+
+// Number of parameters after the program name, and parameter i (0 is the
+// program as started, 1.. the parameters); an index out of range gives "".
+int param_count();
+std::string param_str(int index);
+
+// The command line as one text: the program path, a blank, and the
+// parameters joined by single blanks.
+std::string command_line();
+
+// The program's own file name, full path (from /proc/self/exe).
+std::string program_file_name();
+
+}  // namespace platform

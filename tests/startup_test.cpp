@@ -1,0 +1,139 @@
+// The program's start-up: banner listing, the banner line, and the top-level
+// report of an error that leaves the main block.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/run.hpp"
+
+namespace {
+
+using testing_support::run;
+
+const std::string banner = "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The units in their start-up order, by the file each banner names.
+const std::vector<std::string> unit_files = {"system", "types", "math", "chars",
+                                             "convert", "debug", "lists", "os",
+                                             "times", "tasks", "params", "gio"};
+
+void expect_unit_banners(const std::vector<std::string>& lines) {
+  ASSERT_GE(lines.size(), unit_files.size());
+  for (std::size_t i = 0; i < unit_files.size(); ++i) {
+    EXPECT_EQ(lines[i].size(), 60u) << lines[i];
+    EXPECT_EQ(lines[i].rfind("/quorvel/lib/" + unit_files[i] + ".cpp ", 0), 0u) << lines[i];
+  }
+}
+
+TEST(Startup, PlainRunWritesTheBannerAndAnEmptyLine) {
+  const auto result = run(QUORVEL_BIN, {"/mode=quorvel"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out.substr(0, banner.size()), banner);
+}
+
+TEST(Startup, VerListsTwelveUnitBannersBeforeTheBanner) {
+  const auto result = run(QUORVEL_BIN, {"/ver"});
+  EXPECT_EQ(result.exit_code, 0);
+  const auto lines = lines_of(result.out);
+  expect_unit_banners(lines);
+  ASSERT_GE(lines.size(), 14u);
+  EXPECT_EQ(lines[12] + "\n" + lines[13] + "\n", banner);
+}
+
+TEST(Startup, VerWithFileAppendsTheBannersThere) {
+  testing_support::temp_dir dir;
+  const std::string file = dir / "banners.txt";
+  auto result = run(QUORVEL_BIN, {"/ver=" + file});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out.substr(0, banner.size()), banner);
+  auto lines = lines_of(testing_support::read_file(file));
+  EXPECT_EQ(lines.size(), 12u);
+  expect_unit_banners(lines);
+
+  run(QUORVEL_BIN, {"/ver=" + file});
+  lines = lines_of(testing_support::read_file(file));
+  EXPECT_EQ(lines.size(), 24u);  // appended, not replaced
+}
+
+TEST(Startup, VerIsABannerRequestOnlyAsTheSingleParameter) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"/ver", "x"}, std::vector<std::string>{"/VER"},
+        std::vector<std::string>{"/version"}}) {
+    const auto result = run(QUORVEL_BIN, args);
+    EXPECT_EQ(result.out.substr(0, banner.size()), banner) << args[0];
+  }
+}
+
+// First line of the report: class, program file name, 16 hexadecimal digits.
+std::regex report_head(const std::string& class_name, const std::string& program) {
+  return std::regex("Exception " + class_name + " in module " + program +
+                    " at [0-9A-F]{16}\\.");
+}
+
+TEST(TopLevelReport, TeLeavingTheMainBlock) {
+  const auto result = run(RAISE_PROG_BIN, {"te"});
+  EXPECT_EQ(result.exit_code, 1);
+  const auto lines = lines_of(result.out);
+  ASSERT_EQ(lines.size(), 4u) << result.out;
+  EXPECT_EQ(lines[0], "main block");
+  EXPECT_TRUE(std::regex_match(lines[1], report_head("te_", "raise_prog"))) << lines[1];
+  EXPECT_NE(lines[1], "Exception te_ in module raise_prog at 0000000000000000.");
+  EXPECT_EQ(lines[2].substr(0, 13), "Error # 2024 ");
+  EXPECT_EQ(lines[2].back(), '.');
+  EXPECT_EQ(lines[3], "exit procedure ran");  // clean-up still runs
+}
+
+TEST(TopLevelReport, NoSecondDotAfterAMessageEndingInADot) {
+  const auto result = run(RAISE_PROG_BIN, {"dotted"});
+  EXPECT_EQ(result.exit_code, 1);
+  const auto lines = lines_of(result.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "Error # 7 /unit=_os/name=a.") << lines[2];
+}
+
+TEST(TopLevelReport, OtherErrorClasses) {
+  auto result = run(RAISE_PROG_BIN, {"convert"});
+  EXPECT_EQ(result.exit_code, 1);
+  auto lines = lines_of(result.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(std::regex_match(lines[1], report_head("EConvertError", "raise_prog"))) << lines[1];
+  EXPECT_EQ(lines[2], "'2x0' is not a valid integer value.");
+
+  result = run(RAISE_PROG_BIN, {"std"});
+  EXPECT_EQ(result.exit_code, 1);
+  lines = lines_of(result.out);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_TRUE(std::regex_match(lines[1], report_head("std::runtime_error", "raise_prog")))
+      << lines[1];
+  EXPECT_EQ(lines[2], "plain failure.");
+  EXPECT_EQ(lines[3], "exit procedure ran");
+
+  result = run(RAISE_PROG_BIN, {"int"});  // not even an exception class
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.out.find("Exception "), std::string::npos);
+  EXPECT_NE(result.out.find("exit procedure ran"), std::string::npos);
+}
+
+TEST(TopLevelReport, HaltEndsWithItsCodeAndRunsTheCleanUp) {
+  const auto result = run(RAISE_PROG_BIN, {"halt"});
+  EXPECT_EQ(result.exit_code, 3);
+  EXPECT_EQ(result.out, "main block\nexit procedure ran\n");
+}
+
+TEST(TopLevelReport, NormalEnd) {
+  const auto result = run(RAISE_PROG_BIN, {});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "main block\nnormal end\nexit procedure ran\n");
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// Error objects, hooks, the break code and the banner line.
+#include "lib/system.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "lib/gio.hpp"
+#include "lib/math.hpp"
+#include "lib/os.hpp"
+#include "lib/params.hpp"
+#include "lib/convert.hpp"
+
+namespace {
+
+// Takes the hooks out for one test and puts back what was there.
+class SystemTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_context_ = qlib::context_hook;
+    saved_object_ = qlib::object_hook;
+    saved_report_ = qlib::report_hook;
+    qlib::context_hook = nullptr;
+    qlib::object_hook = nullptr;
+    qlib::report_hook = nullptr;
+    calls().clear();
+  }
+  void TearDown() override {
+    qlib::context_hook = saved_context_;
+    qlib::object_hook = saved_object_;
+    qlib::report_hook = saved_report_;
+  }
+  static std::vector<std::string>& calls() {
+    static std::vector<std::string> list;
+    return list;
+  }
+
+ private:
+  qlib::context_hook_fn saved_context_;
+  qlib::object_hook_fn saved_object_;
+  qlib::report_hook_fn saved_report_;
+};
+
+TEST_F(SystemTest, MessageIsCodeAndContext) {
+  const qlib::te_ error = qlib::make_error(2024, "");
+  EXPECT_EQ(error.message(), "Error # 2024 ");
+  EXPECT_EQ(error.code(), 2024);
+  EXPECT_EQ(error.help_context(), 2024);
+  EXPECT_EQ(error.context(), "");
+  EXPECT_STREQ(error.class_name(), "te_");
+
+  const qlib::te_ with_context = qlib::make_error(151, "/unit=_gio/proc=find_file_type/name=x");
+  EXPECT_EQ(with_context.message(), "Error # 151 /unit=_gio/proc=find_file_type/name=x");
+}
+
+TEST_F(SystemTest, CodeZeroHasNoDigits) {
+  EXPECT_EQ(qlib::make_error(0, "/unit=_os").message(), "Error #  /unit=_os");
+}
+
+TEST_F(SystemTest, BreakCodeSkipsHooksAndSaysBreak) {
+  qlib::context_hook = [](int&, std::string&) { calls().push_back("context"); };
+  qlib::report_hook = [](int, const std::string&) { calls().push_back("report"); };
+  const qlib::te_ error = qlib::make_error(qlib::break_code, "/unit=_os");
+  EXPECT_EQ(error.message(), "BREAK /unit=_os");
+  EXPECT_EQ(error.code(), 8021);
+  EXPECT_EQ(error.context(), "/unit=_os");
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(SystemTest, HooksRunInOrderAndContextHookMayChangeCodeAndContext) {
+  qlib::context_hook = [](int& code, std::string& context) {
+    calls().push_back("context " + std::to_string(code) + " " + context);
+    code = 99;
+    context += "/task_nr=0";
+  };
+  qlib::object_hook = [](qlib::te_& error) {
+    calls().push_back("object " + std::to_string(error.code()) + " " + error.message());
+  };
+  qlib::report_hook = [](int code, const std::string& context) {
+    calls().push_back("report " + std::to_string(code) + " " + context);
+  };
+  const qlib::te_ error = qlib::make_error(5, "/unit=_os");
+  EXPECT_EQ(error.code(), 99);
+  EXPECT_EQ(error.context(), "/unit=_os/task_nr=0");
+  EXPECT_EQ(error.message(), "Error # 99 /unit=_os/task_nr=0");
+  const std::vector<std::string> expected = {
+      "context 5 /unit=_os",
+      "object 99 Error # 99 /unit=_os/task_nr=0",
+      "report 5 /unit=_os",  // the context as the caller gave it
+  };
+  EXPECT_EQ(calls(), expected);
+}
+
+TEST_F(SystemTest, ContextIsCutTo255) {
+  const std::string long_context(300, 'x');
+  qlib::context_hook = [](int&, std::string& context) { context += "/more"; };
+  const qlib::te_ error = qlib::make_error(1, long_context);
+  EXPECT_EQ(error.context(), std::string(255, 'x'));
+}
+
+TEST_F(SystemTest, CloneOutlivesTheOriginal) {
+  std::unique_ptr<qlib::te_> copy;
+  {
+    auto original = std::make_unique<qlib::te_>(qlib::make_error(2455, "/class=t_param"));
+    copy = original->clone();
+  }
+  EXPECT_EQ(copy->code(), 2455);
+  EXPECT_EQ(copy->context(), "/class=t_param");
+  EXPECT_EQ(copy->message(), "Error # 2455 /class=t_param");
+  EXPECT_STREQ(copy->class_name(), "te_");
+}
+
+TEST_F(SystemTest, ClassAndUnitPrefixes) {
+  EXPECT_EQ(qlib::make_class_error("t_param", 2453, "").context(), "/class=t_param");
+  EXPECT_EQ(qlib::os_error(2270, "").context(), "/unit=_os");
+  EXPECT_EQ(qlib::params_error(2459, "").context(), "/unit=_params");
+  EXPECT_EQ(qlib::gio_error(151, "/proc=find_file_type/name=a").context(),
+            "/unit=_gio/proc=find_file_type/name=a");
+  EXPECT_EQ(qlib::math_error(200, "").context(), "/unit=_math");
+  EXPECT_EQ(qlib::convert_error(106, "").context(), "/unit=_convert");
+}
+
+TEST_F(SystemTest, LibraryDivisionByZeroIsError200) {
+  EXPECT_EQ(qlib::unsigned_div(7, 2), 3u);
+  try {
+    qlib::unsigned_div(1, 0);
+    FAIL() << "no error";
+  } catch (const qlib::te_& error) {
+    EXPECT_EQ(error.code(), 200);
+    EXPECT_EQ(error.context(), "/unit=_math");
+  }
+}
+
+TEST_F(SystemTest, CurrentErrorCodeSeesOnlyTheHandledTe) {
+  EXPECT_EQ(qlib::current_error_code(), 0);
+  try {
+    throw qlib::make_error(2270, "/unit=_os");
+  } catch (...) {
+    EXPECT_EQ(qlib::current_error_code(), 2270);
+  }
+  try {
+    throw std::runtime_error("other");
+  } catch (...) {
+    EXPECT_EQ(qlib::current_error_code(), 0);
+  }
+  EXPECT_EQ(qlib::current_error_code(), 0);
+}
+
+TEST(BannerLine, FieldsArePaddedOrCutTo40And10And10) {
+  const std::string line = qlib::banner_line(
+      "$Source: /quorvel/lib/system.cpp $ $Revision: 2.3 $ $State: Exp $ "
+      "$Date: 2026/12/01 14:05:12 $ $Author: quorvel $");
+  ASSERT_EQ(line.size(), 60u);
+  EXPECT_EQ(line.substr(0, 40), std::string("/quorvel/lib/system.cpp") + std::string(17, ' '));
+  EXPECT_EQ(line.substr(40, 10), "2.3       ");
+  EXPECT_EQ(line.substr(50, 10), "2026/12/01");  // the time is cut away
+}
+
+TEST(BannerLine, MissingKeyOrClosingDollarGivesAnEmptyField) {
+  const std::string no_revision = qlib::banner_line("$Source: a $ $Date: 2026/01/02 $");
+  EXPECT_EQ(no_revision, "a " + std::string(38, ' ') + std::string(10, ' ') + "2026/01/02");
+  const std::string unclosed = qlib::banner_line("$Source: abc");
+  EXPECT_EQ(unclosed, std::string(60, ' '));
+  const std::string long_source = qlib::banner_line("$Source: " + std::string(50, 's') + "$");
+  EXPECT_EQ(long_source, std::string(40, 's') + std::string(20, ' '));
+}
+
+TEST(Banner, NotInBannerModeInTheTests) {
+  EXPECT_FALSE(qlib::banner_mode());
+  EXPECT_FALSE(qlib::register_banner("$Source: x $"));
+}
+
+}  // namespace

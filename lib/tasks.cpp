@@ -1,18 +1,263 @@
-// Unit _tasks.
+// Unit _tasks: task records and stacks, the dispatcher and the stopper, the
+// lock, and the error-context hook.
 #include "lib/tasks.hpp"
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "lib/system.hpp"
+#include "lib/types.hpp"
+#include "platform/runtime.hpp"
 
 namespace qlib {
 namespace {
+
 constexpr const char* revision =
-    "$Source: /quorvel/lib/tasks.cpp $ $Revision: 1.1 $ $State: Exp $ "
-    "$Date: 2026/11/30 09:12:40 $ $Author: quorvel $";
+    "$Source: /quorvel/lib/tasks.cpp $ $Revision: 1.4 $ $State: Exp $ "
+    "$Date: 2026/12/02 10:21:07 $ $Author: quorvel $";
+
+context_hook_fn replaced_hook = nullptr;
+
+// What a task finds at the top of its stack when it first runs.
+struct start_frame {
+  task_proc body;
+  void* arg;
+};
+
+void enter_task(void* frame) {
+  const start_frame start = *static_cast<const start_frame*>(frame);
+  task_entry(start.body, start.arg);
+}
+
+std::string address_digits(const void* address) {
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x",
+                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(address) & 0xFFFFFFFFu));
+  return digits;
+}
+
+void task_context_hook(int& code, std::string& context) {
+  if (const task_rec* task = current_task) {
+    std::string suffix = "/task_nr=" + std::to_string(task->task_nr) + "/task_name=";
+    suffix += task->task_name.empty() ? address_digits(task) : '"' + task->task_name + '"';
+    short_append(context, suffix);
+  }
+  if (replaced_hook) replaced_hook(code, context);
+}
+
+// An independent copy of the error being handled: a te_ clones itself, any
+// other error of the runtime's family copies itself as its own class. An
+// object of any other kind cannot be copied; the pointer keeps it alive.
+std::exception_ptr copy_of_current_error(const void*& address) {
+  const std::exception_ptr error = std::current_exception();
+  address = nullptr;
+  try {
+    std::rethrow_exception(error);
+  } catch (const platform::Exception& handled) {
+    address = handled.address();
+    try {
+      handled.copy()->raise();
+    } catch (...) {
+      return std::current_exception();
+    }
+  } catch (...) {
+  }
+  return error;
+}
+
+// Runs the body and records its failure; returns with nothing of it left on
+// the task's stack, which is never unwound.
+void run_body(task_proc body, void* arg) {
+  std::exception_ptr error;
+  const void* address = nullptr;
+  try {
+    body(arg);
+    return;
+  } catch (...) {
+    error = copy_of_current_error(address);
+  }
+  task_rec* const self = current_task;
+  task_rec* const parent = self->parent;
+  if (!parent) return;
+  lock_tasks();
+  if (!parent->has_error) {
+    parent->error_object = error;
+    parent->error_address = address;
+    parent->has_error = true;
+  }
+  unlock_tasks();
+  if (task_error_hook) task_error_hook(self, parent->error_object, parent->error_address);
+}
+
+void free_service_tasks() {
+  if (dispatcher_task) free_task(dispatcher_task);
+  dispatcher_task = nullptr;
+  if (stopper_task) free_task(stopper_task);
+  stopper_task = nullptr;
+}
+
 }  // namespace
+
+task_rec main_task;
+task_rec* current_task = nullptr;
+task_rec* schedule_cursor = nullptr;
+task_rec* dispatcher_task = nullptr;
+task_rec* stopper_task = nullptr;
+task_rec* task_to_free = nullptr;
+std::atomic<std::uint8_t> task_lock{0};
+std::uint32_t yield_count = 0;
+task_error_hook_fn task_error_hook = nullptr;
+task_end_hook_fn task_end_hook = nullptr;
+
+void create_task(task_rec* task, task_proc body, void* arg, std::size_t stack_size) {
+  *task = task_rec{};
+  if (stack_size > SIZE_MAX - task_stack_reserve) throw std::bad_alloc();
+  const std::size_t size = (stack_size + task_stack_reserve) & ~std::size_t{3};
+  void* const block = std::malloc(size);
+  if (!block) throw std::bad_alloc();
+  std::memset(block, 0xFF, size);
+  const auto bottom = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t frame_at =
+      (bottom + size - sizeof(start_frame)) & ~std::uintptr_t{alignof(std::max_align_t) - 1};
+  auto* frame = new (reinterpret_cast<void*>(frame_at)) start_frame{body, arg};
+  task->context.prepare(block, frame_at - bottom, enter_task, frame);
+  task->stack_block = block;
+  task->stack_size = size;
+  task->stack_bottom = block;
+  task->stack_top = static_cast<std::byte*>(block) + size;
+  task->next_sibling = task;
+  task->parent = current_task;
+}
+
+void link_task(task_rec* task) {
+  task_rec* const parent = task->parent;
+  if (!parent) return;
+  task_rec* const first = parent->child_cursor;
+  if (!first) {
+    task->next_sibling = task;
+    parent->child_cursor = task;
+    return;
+  }
+  task_rec* last = first;
+  while (last->next_sibling != first) last = last->next_sibling;
+  last->next_sibling = task;
+  task->next_sibling = first;
+}
+
+void switch_task(task_rec* task) {
+  task_rec* const from = current_task;
+  if (task == from) return;
+  current_task = task;
+  platform::switch_context(from->context, task->context);
+}
+
+void yield_task() {
+  if (!dispatcher_task) return;  // no tasks set up: nothing to switch to
+  switch_task(dispatcher_task);
+  ++yield_count;
+}
+
+void lock_tasks() {
+  while (task_lock.exchange(1) != 0) yield_task();
+}
+
+void unlock_tasks() { task_lock.store(0); }
+
+void free_task(task_rec* task) {
+  if (task_end_hook) task_end_hook(task);
+  task_rec* before = task;
+  while (before->next_sibling != task) before = before->next_sibling;
+  if (task->parent) task->parent->child_cursor = before == task ? nullptr : before;
+  before->next_sibling = task->next_sibling;
+  if (task->stack_size != 0) std::free(task->stack_block);
+  if (task != &main_task) delete task;
+  schedule_cursor = &main_task;
+}
+
+void task_entry(task_proc body, void* arg) {
+  run_body(body, arg);
+  // Hand the task to the stopper only while the lock is free: the stopper's
+  // own lock_tasks then succeeds at once. Were it to find the lock taken it
+  // would yield, and nothing would resume it until the next task ended.
+  lock_tasks();
+  task_to_free = current_task;
+  unlock_tasks();
+  current_task = stopper_task;
+  platform::leave_context(stopper_task->context);
+}
+
+void dispatcher_loop(void*) {
+  bool descend = true;
+  while (schedule_cursor) {
+    if (descend) {
+      while (schedule_cursor->child_cursor) schedule_cursor = schedule_cursor->child_cursor;
+      descend = false;
+    }
+    task_rec* task = schedule_cursor;
+    const bool waiting = task->waits_for_children && task->child_cursor && !task->has_error;
+    if (!task->blocked && !waiting) switch_task(task);
+    // A task freed meanwhile has set the cursor back to the main program.
+    task = schedule_cursor;
+    task_rec* const parent = task->parent;
+    if (!parent) {
+      descend = true;
+      continue;
+    }
+    schedule_cursor = parent;
+    if (parent->child_cursor) parent->child_cursor = parent->child_cursor->next_sibling;
+  }
+}
+
+void stopper_loop(void*) {
+  for (;;) {
+    lock_tasks();
+    free_task(task_to_free);
+    task_to_free = nullptr;
+    unlock_tasks();
+    yield_task();
+  }
+}
+
+void chain_task_context_hook() {
+  if (context_hook == task_context_hook) return;
+  replaced_hook = context_hook;
+  context_hook = task_context_hook;
+}
+
+void unchain_task_context_hook() {
+  if (context_hook != task_context_hook) return;
+  context_hook = replaced_hook;
+  replaced_hook = nullptr;
+}
 
 void start_tasks_unit() {
   if (register_banner(revision)) return;
+  task_lock.store(0);
+  main_task = task_rec{};
+  // The thread's own handler chain and stack bounds need no recording here:
+  // an error escaping a body ends in task_entry, and the platform layer tells
+  // the sanitizer about each stack as it switches.
+  main_task.task_name = "Main program";
+  main_task.next_sibling = &main_task;
+  current_task = &main_task;
+  schedule_cursor = &main_task;
+
+  dispatcher_task = new task_rec;
+  create_task(dispatcher_task, dispatcher_loop, nullptr, service_stack_size);
+  dispatcher_task->task_name = "Dispatcher";
+  stopper_task = new task_rec;
+  create_task(stopper_task, stopper_loop, nullptr, service_stack_size);
+  stopper_task->task_name = "Stopper";
+
+  add_exit_proc(free_service_tasks);
+  chain_task_context_hook();
 }
+
+// The service tasks are freed by the exit procedure registered at start-up.
 void stop_tasks_unit() {}
 
 }  // namespace qlib

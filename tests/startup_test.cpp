@@ -74,6 +74,25 @@ TEST(Startup, VerIsABannerRequestOnlyAsTheSingleParameter) {
   }
 }
 
+// The task unit's start-up: the main program's errors end with its name; in
+// banner mode no task is set up and errors carry no suffix.
+TEST(Startup, TaskRecordsAndTheSuffixOfErrors) {
+  auto result = run(TASKS_PROG_BIN, {});
+  EXPECT_EQ(result.exit_code, 1);
+  auto lines = lines_of(result.out);
+  ASSERT_EQ(lines.size(), 3u) << result.out;
+  EXPECT_EQ(lines[0], "tasks: Main program, Dispatcher, Stopper");
+  EXPECT_EQ(lines[2], "Error # 2024 /task_nr=0/task_name=\"Main program\".");
+
+  result = run(TASKS_PROG_BIN, {"/ver"});
+  EXPECT_EQ(result.exit_code, 1);
+  lines = lines_of(result.out);
+  ASSERT_EQ(lines.size(), unit_files.size() + 3) << result.out;
+  expect_unit_banners(lines);
+  EXPECT_EQ(lines[12], "no tasks");
+  EXPECT_EQ(lines[14], "Error # 2024 .");
+}
+
 // First line of the report: class, program file name, 16 hexadecimal digits.
 std::regex report_head(const std::string& class_name, const std::string& program) {
   return std::regex("Exception " + class_name + " in module " + program +
@@ -88,17 +107,24 @@ TEST(TopLevelReport, TeLeavingTheMainBlock) {
   EXPECT_EQ(lines[0], "main block");
   EXPECT_TRUE(std::regex_match(lines[1], report_head("te_", "raise_prog"))) << lines[1];
   EXPECT_NE(lines[1], "Exception te_ in module raise_prog at 0000000000000000.");
-  EXPECT_EQ(lines[2].substr(0, 13), "Error # 2024 ");
-  EXPECT_EQ(lines[2].back(), '.');
+  EXPECT_EQ(lines[2], "Error # 2024 /task_nr=0/task_name=\"Main program\".");
   EXPECT_EQ(lines[3], "exit procedure ran");  // clean-up still runs
 }
 
 TEST(TopLevelReport, NoSecondDotAfterAMessageEndingInADot) {
-  const auto result = run(RAISE_PROG_BIN, {"dotted"});
+  // The break code runs no context hook, so its message keeps its own end.
+  auto result = run(RAISE_PROG_BIN, {"break"});
   EXPECT_EQ(result.exit_code, 1);
-  const auto lines = lines_of(result.out);
+  auto lines = lines_of(result.out);
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "Error # 7 /unit=_os/name=a.") << lines[2];
+  EXPECT_EQ(lines[2], "BREAK /unit=_os/name=a.") << lines[2];
+
+  result = run(RAISE_PROG_BIN, {"dotted"});
+  EXPECT_EQ(result.exit_code, 1);
+  lines = lines_of(result.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "Error # 7 /unit=_os/name=a./task_nr=0/task_name=\"Main program\".")
+      << "the task suffix follows the context";
 }
 
 TEST(TopLevelReport, OtherErrorClasses) {

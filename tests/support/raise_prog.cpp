@@ -17,6 +17,7 @@ void main_block() {
   std::cout << "main block\n";
   if (kind == "te") throw qlib::make_error(2024, "");
   if (kind == "dotted") throw qlib::make_error(7, "/unit=_os/name=a.");
+  if (kind == "break") throw qlib::make_error(qlib::break_code, "/unit=_os/name=a.");
   if (kind == "convert") platform::str_to_int("2x0");
   if (kind == "std") throw std::runtime_error("plain failure");
   if (kind == "int") throw 42;

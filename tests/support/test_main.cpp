@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/startup.hpp"
+#include "lib/system.hpp"
 #include "platform/process.hpp"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   platform::set_args(1, program_only);  // no banner mode in the tests
   app::start_units();
   const int result = RUN_ALL_TESTS();
+  qlib::run_exit_procs();
   app::stop_units();
   return result;
 }

@@ -1,0 +1,45 @@
+// Separate stacks for cooperative tasks and the switch between them, keeping
+// per task what the runtime otherwise keeps per thread.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+namespace platform {
+
+class task_context;
+
+// Saves the running flow in `from` and continues `to` where it stopped, or at
+// its entry. Returns when some flow switches back to `from`.
+void switch_context(task_context& from, task_context& to);
+
+// Continues `to` and abandons the running flow for good (its stack may be
+// freed as soon as `to` runs).
+[[noreturn]] void leave_context(task_context& to);
+
+// A flow of execution while it does not run: its registers and stack
+// position, and what the runtime keeps per thread (the stack of caught
+// exceptions, the count of exceptions in flight and the error number of the
+// last system call). A fresh context stands for the flow that saves into it
+// first (the program's own stack) until prepare() gives it a stack of its own.
+class task_context {
+ public:
+  task_context();
+  ~task_context();
+  task_context(task_context&&) noexcept;
+  task_context& operator=(task_context&&) noexcept;
+
+  // Makes the first switch to this context call entry(arg) on the stack
+  // [bottom, bottom + size), with no caught exception and errno 0. entry must
+  // never return; it leaves with leave_context.
+  void prepare(void* bottom, std::size_t size, void (*entry)(void*), void* arg);
+
+  struct state;
+
+ private:
+  friend void switch_context(task_context& from, task_context& to);
+  friend void leave_context(task_context& to);
+  std::unique_ptr<state> state_;
+};
+
+}  // namespace platform

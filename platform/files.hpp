@@ -1,0 +1,67 @@
+// The file system as the original platform shows it: paths with "\" and an
+// optional drive, names that ignore case, file attributes, packed file dates
+// and a find-first/find-next directory enumeration with a last-error number.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// File attribute bits.
+inline constexpr std::uint32_t file_attribute_readonly = 0x01;
+inline constexpr std::uint32_t file_attribute_hidden = 0x02;
+inline constexpr std::uint32_t file_attribute_system = 0x04;
+inline constexpr std::uint32_t file_attribute_directory = 0x10;
+inline constexpr std::uint32_t file_attribute_archive = 0x20;
+
+// The system's last-error numbers that the file functions set.
+inline constexpr std::uint32_t error_success = 0;
+inline constexpr std::uint32_t error_file_not_found = 2;
+inline constexpr std::uint32_t error_path_not_found = 3;
+inline constexpr std::uint32_t error_too_many_open_files = 4;
+inline constexpr std::uint32_t error_access_denied = 5;
+inline constexpr std::uint32_t error_not_enough_memory = 8;
+inline constexpr std::uint32_t error_no_more_files = 18;
+inline constexpr std::uint32_t error_gen_failure = 31;
+
+// The last-error number of the calling thread's last file call.
+std::uint32_t get_last_error();
+
+// Turns a library path ("\" separators, upper case, optional drive "X:")
+// into the host path it stands for: "\" becomes "/", a drive prefix is
+// dropped, and every component that exists on disk is matched ignoring case
+// (an exact match first); a component that does not exist keeps its text.
+std::string host_path(std::string_view library_path);
+
+// True when the library path names an existing entry that is not a directory.
+bool file_exists(std::string_view library_path);
+
+// One entry of a directory enumeration.
+struct find_data {
+  std::uint32_t attributes = 0;   // file_attribute_* bits
+  std::uint16_t write_date = 0;   // last write, packed date: day, month, year - 1980
+  std::uint16_t write_time = 0;   // last write, packed time: seconds / 2, minutes, hours
+  std::uint64_t size = 0;         // in bytes
+  std::string name;               // as the file system spells it
+};
+
+class find_state;
+using find_handle = find_state*;
+inline constexpr find_handle invalid_find_handle = nullptr;
+
+// Starts an enumeration of the entries that match `pattern`, a library path
+// whose last component may hold "*" and "?" ("DIR\*.*" lists everything in
+// DIR); names match ignoring case; "." and ".." are entries too, and the
+// order is the file system's. Fills `data` with the first entry; on failure returns
+// invalid_find_handle and sets the last error (error_file_not_found when
+// the directory has no matching entry).
+find_handle find_first_file(std::string_view pattern, find_data& data);
+// The next entry; false at the end (last error error_no_more_files) or on
+// failure.
+bool find_next_file(find_handle handle, find_data& data);
+// Ends an enumeration; invalid_find_handle is ignored.
+void find_close(find_handle handle);
+
+}  // namespace platform

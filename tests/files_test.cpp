@@ -1,0 +1,160 @@
+// The file-system stand-ins: library paths mapped to host paths ignoring
+// case, the existence test and the directory enumeration.
+#include "platform/files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "tests/support/run.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::temp_dir;
+using testing_support::write_file;
+
+// The library's spelling of a host path: "\" separators, upper case, a drive.
+std::string library_spelling(const std::string& host) {
+  std::string text = "C:" + host;
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return text;
+}
+
+TEST(HostPath, ComponentsThatExistAreFoundIgnoringCase) {
+  temp_dir dir;
+  fs::create_directories(dir / "Comics/Old");
+  write_file(dir / "Comics/Old/qv010203.gif", "x");
+  EXPECT_EQ(platform::host_path(library_spelling(dir / "Comics/Old/qv010203.gif")),
+            dir / "Comics/Old/qv010203.gif");
+  EXPECT_EQ(platform::host_path(library_spelling(dir / "Comics/Old") + "\\"),
+            dir / "Comics/Old/");  // a trailing separator stays
+}
+
+TEST(HostPath, ComponentsThatDoNotExistKeepTheirText) {
+  temp_dir dir;
+  fs::create_directories(dir / "comics");
+  EXPECT_EQ(platform::host_path(library_spelling(dir.path()) + "\\COMICS\\NEW\\QV.GIF"),
+            dir / "comics/NEW/QV.GIF");
+}
+
+TEST(HostPath, AnExactMatchWinsOverOneThatIgnoresCase) {
+  temp_dir dir;
+  fs::create_directories(dir / "abc");
+  fs::create_directories(dir / "ABC");
+  fs::create_directories(dir / "Abc");
+  EXPECT_EQ(platform::host_path(dir.path() + "\\abc"), dir / "abc");
+  EXPECT_EQ(platform::host_path(dir.path() + "\\Abc"), dir / "Abc");
+  // No exact match: the choice does not depend on the order of the entries.
+  EXPECT_EQ(platform::host_path(dir.path() + "\\aBC"), dir / "ABC");
+}
+
+TEST(HostPath, DriveAndSeparators) {
+  EXPECT_EQ(platform::host_path("C:\\"), "/");
+  EXPECT_EQ(platform::host_path("X:NOSUCHNAME.TXT"), "NOSUCHNAME.TXT");  // relative to the drive
+  EXPECT_EQ(platform::host_path(".\\NOSUCHNAME.TXT"), "./NOSUCHNAME.TXT");
+  EXPECT_EQ(platform::host_path(""), "");
+}
+
+TEST(FileExists, FilesOnlyAndIgnoringCase) {
+  temp_dir dir;
+  fs::create_directories(dir / "Sub");
+  write_file(dir / "Sub/Strip.gif", "x");
+  EXPECT_TRUE(platform::file_exists(library_spelling(dir / "Sub/Strip.gif")));
+  EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub")));  // a directory
+  EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub/Other.gif")));
+  EXPECT_FALSE(platform::file_exists(""));
+}
+
+struct listed {
+  std::uint32_t attributes;
+  std::uint64_t size;
+};
+
+std::map<std::string, listed> list(const std::string& pattern) {
+  std::map<std::string, listed> entries;
+  platform::find_data data;
+  platform::find_handle handle = platform::find_first_file(pattern, data);
+  if (handle == platform::invalid_find_handle) return entries;
+  do entries[data.name] = {data.attributes, data.size};
+  while (platform::find_next_file(handle, data));
+  EXPECT_EQ(platform::get_last_error(), platform::error_no_more_files);
+  platform::find_close(handle);
+  return entries;
+}
+
+TEST(FindFiles, AttributesAndSizes) {
+  temp_dir dir;
+  fs::create_directories(dir / "sub");
+  write_file(dir / "plain.txt", "12345");
+  write_file(dir / "locked.txt", "");
+  fs::permissions(dir / "locked.txt", fs::perms::owner_read | fs::perms::group_read);
+  const auto entries = list(dir.path() + "\\*.*");
+  ASSERT_EQ(entries.size(), 5u);  // with "." and ".."
+  EXPECT_EQ(entries.at("sub").attributes, platform::file_attribute_directory);
+  EXPECT_EQ(entries.at("plain.txt").attributes, platform::file_attribute_archive);
+  EXPECT_EQ(entries.at("plain.txt").size, 5u);
+  EXPECT_EQ(entries.at("locked.txt").attributes,
+            platform::file_attribute_archive | platform::file_attribute_readonly);
+  EXPECT_EQ(entries.count("."), 1u);
+}
+
+TEST(FindFiles, WildcardsMatchIgnoringCase) {
+  temp_dir dir;
+  write_file(dir / "a.gif", "");
+  write_file(dir / "B.GIF", "");
+  write_file(dir / "c.txt", "");
+  const auto entries = list(library_spelling(dir.path()) + "\\*.GIF");
+  EXPECT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries.count("a.gif") + entries.count("B.GIF"), 2u);
+}
+
+TEST(FindFiles, FailuresSetTheLastError) {
+  temp_dir dir;
+  platform::find_data data;
+  EXPECT_EQ(platform::find_first_file(dir.path() + "\\missing\\*.*", data),
+            platform::invalid_find_handle);
+  EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
+  EXPECT_EQ(platform::find_first_file(dir.path() + "\\*.gif", data),
+            platform::invalid_find_handle);
+  EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+}
+
+// The packed date of a file written at `when`, local time.
+std::pair<std::uint16_t, std::uint16_t> packed_date_of(const temp_dir& dir, std::time_t when) {
+  write_file(dir / "dated", "");
+  const auto sys = std::chrono::system_clock::from_time_t(when);
+  fs::last_write_time(dir / "dated", std::chrono::file_clock::from_sys(sys));
+  platform::find_data data;
+  platform::find_handle handle = platform::find_first_file(dir.path() + "\\dated", data);
+  EXPECT_NE(handle, platform::invalid_find_handle);
+  platform::find_close(handle);
+  return {data.write_date, data.write_time};
+}
+
+TEST(FindFiles, LastWriteTimeInPackedDateFields) {
+  temp_dir dir;
+  const std::time_t when = 1718458517;  // mid-June 2024
+  const std::tm local = *std::localtime(&when);
+  const auto [date, time] = packed_date_of(dir, when);
+  EXPECT_EQ(date >> 9, local.tm_year - 80);
+  EXPECT_EQ((date >> 5) & 15, local.tm_mon + 1);
+  EXPECT_EQ(date & 31, local.tm_mday);
+  EXPECT_EQ(time >> 11, local.tm_hour);
+  EXPECT_EQ((time >> 5) & 63, local.tm_min);
+  EXPECT_EQ((time & 31) * 2, local.tm_sec / 2 * 2);  // two-second steps
+
+  // Before 1980 the packed date cannot say it: the earliest one it can.
+  const auto [old_date, old_time] = packed_date_of(dir, 86400 * 365);
+  EXPECT_EQ(old_date, (1 << 5) | 1);
+  EXPECT_EQ(old_time, 0);
+}
+
+}  // namespace

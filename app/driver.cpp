@@ -3,10 +3,17 @@
 
 #include <iostream>
 
+#include "app/options.hpp"
+#include "lib/os.hpp"
+
 namespace app {
 
 void main_block() {
+  Settings = TSettings{};
   std::cout << "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+  HandleOptions(DefaultParams);
+  HandleOptions(qlib::command_tail());
+  // The download run of the chosen comic goes here; it reads Settings.
 }
 
 }  // namespace app

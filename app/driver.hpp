@@ -3,7 +3,8 @@
 
 namespace app {
 
-// Writes the banner and an empty line.
+// Writes the banner and an empty line, reads DefaultParams and then the
+// command line into Settings, and runs the download.
 void main_block();
 
 }  // namespace app

@@ -1,0 +1,37 @@
+// The program-wide settings and the options that set them: DefaultParams,
+// HandleOptions, the usage text and the comic list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace app {
+
+struct TSettings {
+  std::string ProxyServer;   // "proxy", unquoted; empty: fetch directly
+  std::string TargetDir;     // "target", as given; DefaultParams makes it "."
+  bool ShowProgress = true;  // "verbatim"
+  bool NoCacheSetting = false;  // "omit_proxy"
+  std::uint8_t ComicIndex = 0;  // "mode": the row of Comics; DefaultParams makes it 7
+};
+
+// The settings the program runs with; written only by HandleOptions.
+extern TSettings Settings;
+
+// Read before the command line, so that the command line overrides it
+// option by option.
+inline constexpr std::string_view DefaultParams = "/target=. /mode=quorvel";
+
+// Applies the options of one parameter line to `settings`. "help" prints the
+// usage text and the mode value "list" the comic list; both end the program
+// with exit code 0. A comic key not in the catalogue is error 2024 with an
+// empty context. Other names are ignored.
+void HandleOptions(std::string_view line, TSettings& settings);
+void HandleOptions(std::string_view line);
+
+// The usage text and the comic list, each line ended by a line break.
+std::string UsageText();
+std::string ComicList();
+
+}  // namespace app

@@ -1,0 +1,47 @@
+// comics-server: the local comics web site that quorvel fetches from.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/comics.hpp"
+#include "platform/server_socket.hpp"
+#include "server/server_options.hpp"
+#include "server/web_server.hpp"
+
+int main(int argc, char** argv) {
+  const std::string_view base_url = app::Comics[0].BaseURL;
+  std::string error;
+  const auto options =
+      server::parse_options(std::vector<std::string>(argv + 1, argv + argc), base_url, error);
+  if (!options) {
+    std::cerr << "comics-server: " << error << "\nTry \"comics-server --help\".\n";
+    return 2;
+  }
+  if (options->help) {
+    std::cout << server::usage_text(base_url);
+    return 0;
+  }
+
+  platform::server_socket socket;
+  if (!socket.listen(options->host, options->port, error)) {
+    std::cerr << "comics-server: " << error << "\n";
+    return 1;
+  }
+  socket.stop_on_signals();
+  // The port comes first and alone, so that whoever started the server on
+  // port 0 can read it.
+  std::cout << socket.port() << "\n"
+            << "comics-server: " << app::comic_count << " comics at http://" << options->host << ":"
+            << socket.port() << "/ ("
+            << (options->today ? server::compact_date(*options->today) : std::string("today"))
+            << " and " << (options->days > 0 ? options->days - 1 : 0)
+            << " days before); Ctrl+C stops it" << std::endl;
+
+  server::server_settings settings;
+  settings.fixed_today = options->today;
+  settings.days = options->days;
+  settings.log = options->log;
+  settings.read_limit = std::chrono::seconds(options->timeout_seconds);
+  server::web_server(socket, settings, std::cerr).run();
+  return 0;
+}

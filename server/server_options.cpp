@@ -1,0 +1,147 @@
+// Reading the comics server's options.
+#include "server/server_options.hpp"
+
+#include "app/comics.hpp"
+
+namespace server {
+namespace {
+
+std::optional<long> number(std::string_view text, long low, long high) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// "host:port" with a host that is not empty.
+bool split_address(std::string_view text, std::string& host, std::uint16_t& port) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  const auto value = number(text.substr(colon + 1), 0, 65535);
+  if (!value) return false;
+  host = std::string(text.substr(0, colon));
+  port = static_cast<std::uint16_t>(*value);
+  return true;
+}
+
+bool address_of_url(std::string_view url, std::string& host, std::uint16_t& port) {
+  constexpr std::string_view scheme = "http://";
+  if (url.size() >= scheme.size()) {
+    std::string start(url.substr(0, scheme.size()));
+    for (char& c : start)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (start == scheme) url.remove_prefix(scheme.size());
+  }
+  url = url.substr(0, url.find('/'));
+  if (url.find(':') == std::string_view::npos) {
+    host = std::string(url);
+    port = 80;
+    return !host.empty();
+  }
+  return split_address(url, host, port);
+}
+
+}  // namespace
+
+std::optional<server_options> parse_options(const std::vector<std::string>& args,
+                                            std::string_view base_url, std::string& error) {
+  server_options options;
+  if (!address_of_url(base_url, options.host, options.port)) {
+    error = "the built-in server address \"" + std::string(base_url) + "\" names no host";
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const auto equals = name.find('='); equals != std::string::npos && name.rfind("--", 0) == 0) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    if (name == "--help" || name == "-h") {
+      options.help = true;
+      continue;
+    }
+    if (name == "--log") {
+      if (value) {
+        error = "--log takes no value";
+        return std::nullopt;
+      }
+      options.log = true;
+      continue;
+    }
+    if (name != "--listen" && name != "--days" && name != "--today" && name != "--timeout") {
+      error = "unknown option \"" + args[i] + "\"";
+      return std::nullopt;
+    }
+    if (!value) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (name == "--listen") {
+      if (!split_address(*value, options.host, options.port)) {
+        error = "--listen wants HOST:PORT, not \"" + *value + "\"";
+        return std::nullopt;
+      }
+    } else if (name == "--days") {
+      const auto days = number(*value, 0, max_days);
+      if (!days) {
+        error = "--days wants a number from 0 to " + std::to_string(max_days) + ", not \"" + *value + "\"";
+        return std::nullopt;
+      }
+      options.days = static_cast<int>(*days);
+    } else if (name == "--today") {
+      options.today = parse_iso_date(*value);
+      if (!options.today) {
+        error = "--today wants a date YYYY-MM-DD, not \"" + *value + "\"";
+        return std::nullopt;
+      }
+    } else {
+      const auto seconds = number(*value, 1, 3600);
+      if (!seconds) {
+        error = "--timeout wants a number of seconds from 1 to 3600, not \"" + *value + "\"";
+        return std::nullopt;
+      }
+      options.timeout_seconds = static_cast<int>(*seconds);
+    }
+  }
+  return options;
+}
+
+std::string usage_text(std::string_view base_url) {
+  return "Usage: comics-server [options]\n"
+         "\n"
+         "Serves the comics web site that quorvel fetches from: for each of the " +
+         std::to_string(app::comic_count) +
+         " comics of its\n"
+         "catalogue an archive calendar at /SECTION/KEY/archive/, a page per archived\n"
+         "day at /SECTION/KEY/archive/cal-YYYYMMDD.html and a GIF strip per day under\n"
+         "/SECTION/KEY/archive/images/ (two images on Sundays). Requests in origin form\n"
+         "and in absolute form are both served, so it can also stand as quorvel's proxy.\n"
+         "\n"
+         "Options:\n"
+         "  --listen HOST:PORT  where to listen (default: the catalogue's address, " +
+         std::string(base_url) +
+         ");\n"
+         "                      port 0 picks a free port\n"
+         "  --days N            archived days, today included (default 30, at most " +
+         std::to_string(max_days) +
+         ")\n"
+         "  --today YYYY-MM-DD  the newest archived day (default: today by the local clock)\n"
+         "  --log               one line per request on standard error:\n"
+         "                      method, target, status, body bytes\n"
+         "  --timeout SECONDS   time allowed for a request to arrive and for its\n"
+         "                      answer to leave (default 30)\n"
+         "  --help              this text\n"
+         "\n"
+         "The first line of standard output is the port the server listens on.\n"
+         "SIGINT (Ctrl+C) and SIGTERM stop it.\n";
+}
+
+}  // namespace server

@@ -1,0 +1,433 @@
+// The built comics-server on loopback: its pages read the way the archive
+// scan reads them, its strips decode, and it keeps serving through bad
+// requests, silent clients and signals.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/strip_gif.hpp"
+#include "tests/support/gif_decode.hpp"
+#include "tests/support/http_fetch.hpp"
+#include "tests/support/run.hpp"
+#include "tests/support/server_process.hpp"
+
+namespace {
+
+using testing_support::fetch;
+using testing_support::fetch_raw;
+using testing_support::http_answer;
+using testing_support::loopback_client;
+using testing_support::server_process;
+
+std::vector<std::string> with_listen(std::vector<std::string> args) {
+  args.insert(args.begin(), {"--listen", "127.0.0.1:0"});
+  return args;
+}
+
+// Lines split at CR, LF or CR LF, as the scan loads a body.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      line += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+struct calendar_entry {
+  std::string path;
+  std::string date_text;
+};
+
+// The calendar entries as the archive scan finds them: the entry pattern in
+// the lower-cased line, the path from "/" + section to the first quote, the
+// date text after the last ">" without surrounding blanks.
+std::vector<calendar_entry> scan_calendar(const std::string& body, const std::string& section,
+                                          const std::string& key) {
+  const std::string pattern = "<option value=\"/" + section + "/" + key + "/archive/cal-";
+  std::vector<calendar_entry> entries;
+  for (const std::string& line : lines_of(body)) {
+    if (lower(line).find(pattern) == std::string::npos) continue;
+    std::string path = line.substr(line.find("/" + section));
+    const auto quote = path.find('"');
+    path = quote == std::string::npos ? "" : path.substr(0, quote);
+    const auto last = line.rfind('>');
+    std::string text = last == std::string::npos ? line : line.substr(last + 1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.erase(0, 1);
+    entries.push_back({path, text});
+  }
+  return entries;
+}
+
+struct image_line {
+  std::string name;  // as the scan takes it: up to and including the first "gif"
+  std::string line;
+};
+
+std::vector<image_line> scan_day_page(const std::string& body, const std::string& section,
+                                      const std::string& key) {
+  const std::string pattern = "/" + section + "/" + key + "/archive/images/";
+  std::vector<image_line> images;
+  for (const std::string& line : lines_of(body)) {
+    const auto at = lower(line).find(pattern);
+    if (at == std::string::npos) continue;
+    const std::string rest = line.substr(at + pattern.size());
+    const auto gif = rest.find("gif");
+    images.push_back({gif == std::string::npos ? "" : rest.substr(0, gif + 3), line});
+  }
+  return images;
+}
+
+// "Feb. 29, 2024" -> "20240229", the date the scan reads from the text
+// (with the year the text shows).
+std::string compact_from_text(const std::string& text) {
+  static const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                 "jul", "aug", "sep", "oct", "nov", "dec"};
+  for (int m = 0; m < 12; ++m)
+    if (lower(text.substr(0, 3)) == months[m]) {
+      const std::string month = (m < 9 ? "0" : "") + std::to_string(m + 1);
+      return text.substr(9, 4) + month + text.substr(5, 2);
+    }
+  return "";
+}
+
+class ComicsServer : public testing::Test {
+ protected:
+  std::unique_ptr<server_process> start(std::vector<std::string> args) {
+    auto server = std::make_unique<server_process>(COMICS_SERVER_BIN, with_listen(std::move(args)));
+    EXPECT_TRUE(server->started()) << "first line: " << server->first_line() << "\n" << server->err();
+    return server;
+  }
+};
+
+struct calendar_case {
+  const char* reason;
+  std::vector<std::string> args;
+  std::vector<std::string> date_texts;  // newest first
+};
+
+class CalendarDates : public ComicsServer, public testing::WithParamInterface<calendar_case> {};
+
+TEST_P(CalendarDates, EntriesMatchTheScanPatternsNewestFirst) {
+  const calendar_case& row = GetParam();
+  auto server = start(row.args);
+  const http_answer calendar = fetch(server->port(), "/comics/quorvel/archive/");
+  ASSERT_EQ(calendar.status, 200) << row.reason;
+  const auto entries = scan_calendar(calendar.body, "comics", "quorvel");
+  ASSERT_EQ(entries.size(), row.date_texts.size()) << row.reason;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(entries[i].date_text, row.date_texts[i]) << row.reason;
+    EXPECT_EQ(entries[i].path,
+              "/comics/quorvel/archive/cal-" + compact_from_text(row.date_texts[i]) + ".html")
+        << row.reason;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComicsServer, CalendarDates,
+    testing::Values(
+        calendar_case{"across the end of February in a leap year",
+                      {"--today", "2024-03-02", "--days", "4"},
+                      {"Mar. 02, 2024", "Mar. 01, 2024", "Feb. 29, 2024", "Feb. 28, 2024"}},
+        calendar_case{"across the end of February in a common year",
+                      {"--today", "2023-03-01", "--days", "2"},
+                      {"Mar. 01, 2023", "Feb. 28, 2023"}},
+        calendar_case{"across the end of a year",
+                      {"--today", "2024-01-02", "--days", "4"},
+                      {"Jan. 02, 2024", "Jan. 01, 2024", "Dec. 31, 2023", "Dec. 30, 2023"}},
+        calendar_case{"May keeps its three letters and the dot",
+                      {"--today", "2024-05-09", "--days", "1"},
+                      {"May. 09, 2024"}},
+        calendar_case{"no archived days", {"--today", "2024-05-09", "--days", "0"}, {}}));
+
+TEST_F(ComicsServer, ThirtyDaysByDefaultEndingToday) {
+  auto server = start({"--today", "2024-02-10"});
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
+                                     "comics", "quorvel");
+  ASSERT_EQ(entries.size(), 30u);
+  EXPECT_EQ(entries.front().date_text, "Feb. 10, 2024");
+  EXPECT_EQ(entries.back().date_text, "Jan. 12, 2024");
+}
+
+TEST_F(ComicsServer, WithoutTodayTheNewestDayIsTheLocalDate) {
+  auto server = start({"--days", "1"});
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
+                                     "comics", "quorvel");
+  ASSERT_EQ(entries.size(), 1u);
+  const std::time_t now = std::time(nullptr);
+  char today[16];
+  std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
+  char yesterday_or_today[16];
+  const std::time_t earlier = now - 60;  // the server may have read its clock just before midnight
+  std::strftime(yesterday_or_today, sizeof yesterday_or_today, "%Y%m%d", std::localtime(&earlier));
+  const std::string shown = compact_from_text(entries[0].date_text);
+  EXPECT_TRUE(shown == today || shown == yesterday_or_today) << shown;
+}
+
+TEST_F(ComicsServer, PartnerComicLivesUnderItsOwnSection) {
+  auto server = start({"--today", "2024-03-05", "--days", "3"});
+  const auto entries = scan_calendar(fetch(server->port(), "/partner/owlfred/archive/").body,
+                                     "partner", "owlfred");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].path, "/partner/owlfred/archive/cal-20240305.html");
+  EXPECT_EQ(fetch(server->port(), "/comics/owlfred/archive/").status, 404);
+  const http_answer day = fetch(server->port(), entries[0].path);
+  ASSERT_EQ(day.status, 200);
+  const auto images = scan_day_page(day.body, "partner", "owlfred");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(fetch(server->port(), "/partner/owlfred/archive/images/" + images[0].name).status, 200);
+}
+
+TEST_F(ComicsServer, WeekdayPageNamesOneStripThatDecodesToTheStripSize) {
+  auto server = start({"--today", "2024-03-05", "--days", "5"});  // a Tuesday
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
+                                     "comics", "quorvel");
+  ASSERT_FALSE(entries.empty());
+  const http_answer day = fetch(server->port(), entries[0].path);
+  ASSERT_EQ(day.status, 200);
+  EXPECT_EQ(day.header("content-type"), "text/html");
+  const auto images = scan_day_page(day.body, "comics", "quorvel");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].name, "quorvel-20240305.gif");
+  EXPECT_EQ(images[0].line.rfind("<img src=\"/comics/quorvel/archive/images/quorvel-20240305.gif\"", 0), 0u)
+      << "the reference starts a line of its own: " << images[0].line;
+
+  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0].name);
+  ASSERT_EQ(strip.status, 200);
+  EXPECT_EQ(strip.header("content-type"), "image/gif");
+  EXPECT_EQ(strip.header("content-length"), std::to_string(strip.body.size()));
+  EXPECT_GE(strip.body.size(), 10u * 1024);
+  EXPECT_LE(strip.body.size(), 40u * 1024);
+  const auto facts = testing_support::decode_gif(strip.body);
+  ASSERT_TRUE(facts.ok);
+  EXPECT_EQ(facts.width, server::strip_width);
+  EXPECT_EQ(facts.height, server::strip_height);
+  EXPECT_EQ(facts.images, 1);
+}
+
+TEST_F(ComicsServer, SundayPageNamesTheStripFirstAndASmallerSecondImage) {
+  auto server = start({"--today", "2024-03-03", "--days", "2"});  // a Sunday
+  const http_answer day = fetch(server->port(), "/comics/quorvel/archive/cal-20240303.html");
+  ASSERT_EQ(day.status, 200);
+  const auto images = scan_day_page(day.body, "comics", "quorvel");
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[0].name, "quorvel-20240303.gif");
+
+  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0].name);
+  const http_answer second = fetch(server->port(), "/comics/quorvel/archive/images/" + images[1].name);
+  ASSERT_EQ(strip.status, 200);
+  ASSERT_EQ(second.status, 200);
+  const auto strip_facts = testing_support::decode_gif(strip.body);
+  const auto second_facts = testing_support::decode_gif(second.body);
+  ASSERT_TRUE(strip_facts.ok);
+  ASSERT_TRUE(second_facts.ok);
+  EXPECT_EQ(strip_facts.width, server::strip_width);
+  EXPECT_LT(second_facts.width, strip_facts.width);
+  EXPECT_LT(second_facts.height, strip_facts.height);
+  EXPECT_LT(second.body.size(), strip.body.size());
+
+  // The Saturday before has a single image.
+  const http_answer saturday = fetch(server->port(), "/comics/quorvel/archive/cal-20240302.html");
+  EXPECT_EQ(scan_day_page(saturday.body, "comics", "quorvel").size(), 1u);
+}
+
+TEST_F(ComicsServer, AnswersAreHttp10WithTypeAndLengthAndTheConnectionCloses) {
+  auto server = start({"--today", "2024-03-05"});
+  for (const char* target : {"/comics/quorvel/archive/", "/comics/quorvel/archive/cal-20240305.html",
+                             "/comics/quorvel/archive/images/quorvel-20240305.gif", "/no/such/page"}) {
+    const http_answer answer = fetch(server->port(), target);
+    EXPECT_TRUE(answer.closed) << target;
+    EXPECT_EQ(answer.raw.rfind("HTTP/1.0 ", 0), 0u) << target;
+    EXPECT_EQ(answer.headers.count("content-type"), 1u) << target;
+    EXPECT_EQ(answer.header("content-length"), std::to_string(answer.body.size())) << target;
+  }
+}
+
+TEST_F(ComicsServer, HeadAnswersTheHeaderWithoutTheBody) {
+  auto server = start({"--today", "2024-03-05"});
+  const http_answer get = fetch(server->port(), "/comics/quorvel/archive/");
+  const http_answer head = fetch_raw(server->port(), "HEAD /comics/quorvel/archive/ HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.header("content-length"), std::to_string(get.body.size()));
+  EXPECT_TRUE(head.body.empty());
+}
+
+TEST_F(ComicsServer, AbsoluteFormIsServedLikeOriginFormWhateverTheHost) {
+  auto server = start({"--today", "2024-03-05"});
+  const std::string port = std::to_string(server->port());
+  const http_answer origin = fetch(server->port(), "/comics/quorvel/archive/");
+  ASSERT_EQ(origin.status, 200);
+  // As quorvel sends it, directly or through a proxy.
+  const http_answer own = fetch_raw(
+      server->port(), "GET http://localhost:" + port +
+                          "/comics/quorvel/archive/ HTTP/1.0\r\nHost: localhost\r\n"
+                          "Pragma: no-cache\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(own.status, 200);
+  EXPECT_EQ(own.body, origin.body);
+  const http_answer other = fetch_raw(
+      server->port(),
+      "GET HTTP://comics.example.com/comics/quorvel/archive/images/quorvel-20240305.gif HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(other.status, 200);
+  EXPECT_EQ(other.header("content-type"), "image/gif");
+}
+
+TEST_F(ComicsServer, BadRequestsAreAnsweredAndTheServerStillServes) {
+  struct bad_request {
+    const char* reason;
+    std::string bytes;
+    bool finish_sending;  // end the request stream after the bytes
+    int status;
+  };
+  const std::vector<bad_request> rows = {
+      {"unknown comic", "GET /comics/nosuch/archive/ HTTP/1.0\r\n\r\n", false, 404},
+      {"a day after today", "GET /comics/quorvel/archive/cal-20240306.html HTTP/1.0\r\n\r\n", false, 404},
+      {"a day that does not exist", "GET /comics/quorvel/archive/cal-20240230.html HTTP/1.0\r\n\r\n", false, 404},
+      {"an extra image on a weekday",
+       "GET /comics/quorvel/archive/images/quorvel-20240305-extra.gif HTTP/1.0\r\n\r\n", false, 404},
+      {"no request line at all", "garbage\r\n\r\n", false, 400},
+      {"no version", "GET /comics/quorvel/archive/\r\n\r\n", false, 400},
+      {"a target that is neither a path nor an http URL", "GET comics/quorvel HTTP/1.0\r\n\r\n", false, 400},
+      {"cut off before the empty line", "GET /comics/quorvel/archive/ HTTP/1.0\r\nHost: x\r\n", true, 400},
+      {"a head beyond the size limit", "GET /" + std::string(20000, 'a') + " HTTP/1.0\r\n", false, 400},
+      {"a method the site does not serve", "POST /comics/quorvel/archive/ HTTP/1.0\r\n\r\n", false, 405},
+  };
+  auto server = start({"--today", "2024-03-05"});
+  for (const bad_request& row : rows) {
+    loopback_client client(server->port());
+    ASSERT_TRUE(client.send(row.bytes)) << row.reason;
+    if (row.finish_sending) client.finish_sending();
+    const http_answer answer = client.receive();
+    EXPECT_TRUE(answer.closed) << row.reason;
+    EXPECT_EQ(answer.status, row.status) << row.reason;
+    EXPECT_EQ(answer.header("content-type"), "text/html") << row.reason;
+    EXPECT_NE(answer.body.find("<html>"), std::string::npos) << row.reason;
+    EXPECT_EQ(fetch(server->port(), "/comics/quorvel/archive/").status, 200) << "after " << row.reason;
+  }
+}
+
+TEST_F(ComicsServer, ASilentClientHoldsUpNoOther) {
+  // The time limit is far beyond the fetch's own, so a server that waited for
+  // the silent client before serving the next would fail this test.
+  auto server = start({"--today", "2024-03-05", "--timeout", "600"});
+  loopback_client silent(server->port());
+  ASSERT_TRUE(silent.connected());
+  const http_answer other = fetch(server->port(), "/comics/quorvel/archive/");
+  EXPECT_EQ(other.status, 200);
+  EXPECT_TRUE(other.closed);
+  // The first client is still served once it speaks.
+  ASSERT_TRUE(silent.send("GET /comics/quorvel/archive/ HTTP/1.0\r\n\r\n"));
+  EXPECT_EQ(silent.receive().status, 200);
+}
+
+TEST_F(ComicsServer, AClientThatNeverFinishesItsRequestIsCutOffAfterTheTimeLimit) {
+  auto server = start({"--timeout", "1"});
+  loopback_client slow(server->port());
+  ASSERT_TRUE(slow.send("GET /comics/quorvel/archive/ HTTP/1.0\r\n"));
+  const http_answer answer = slow.receive();
+  EXPECT_TRUE(answer.closed);
+  EXPECT_EQ(answer.status, 408);
+}
+
+TEST_F(ComicsServer, TheSameStripHasTheSameBytesInEveryRun) {
+  const std::string target = "/comics/quorvel/archive/images/quorvel-20240305.gif";
+  std::string first;
+  {
+    auto server = start({"--today", "2024-03-05"});
+    first = fetch(server->port(), target).body;
+  }
+  auto server = start({"--today", "2024-03-07"});
+  const http_answer second = fetch(server->port(), target);
+  ASSERT_EQ(second.status, 200);
+  EXPECT_FALSE(first.empty());
+  EXPECT_EQ(second.body, first);
+  EXPECT_NE(fetch(server->port(), "/comics/quorvel/archive/images/quorvel-20240306.gif").body, first);
+}
+
+class StopSignal : public ComicsServer, public testing::WithParamInterface<int> {};
+
+TEST_P(StopSignal, StopsCleanlyWithAnIdleClientConnected) {
+  auto server = start({"--timeout", "600"});
+  loopback_client idle(server->port());
+  ASSERT_TRUE(idle.connected());
+  // Served after the idle connection was taken, so that one is being waited on.
+  ASSERT_EQ(fetch(server->port(), "/").status, 200);
+  EXPECT_EQ(server->stop(GetParam()), 0) << server->err();
+  EXPECT_TRUE(idle.receive().closed);
+}
+
+INSTANTIATE_TEST_SUITE_P(ComicsServer, StopSignal, testing::Values(SIGINT, SIGTERM));
+
+TEST_F(ComicsServer, LogHasOneLinePerRequest) {
+  auto server = start({"--today", "2024-03-05", "--log"});
+  const http_answer calendar = fetch(server->port(), "/comics/quorvel/archive/");
+  fetch(server->port(), "/nothing/here");
+  fetch_raw(server->port(), "garbage\r\n\r\n");
+  ASSERT_EQ(server->stop(), 0);
+  const std::string log = server->err();
+  EXPECT_NE(log.find("GET /comics/quorvel/archive/ 200 " + std::to_string(calendar.body.size()) + "\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("GET /nothing/here 404 "), std::string::npos) << log;
+  EXPECT_NE(log.find("- - 400 "), std::string::npos) << log;
+}
+
+TEST_F(ComicsServer, HelpDescribesTheOptions) {
+  const auto result = testing_support::run(COMICS_SERVER_BIN, {"--help"});
+  EXPECT_EQ(result.exit_code, 0);
+  for (const char* option : {"--listen HOST:PORT", "--days N", "--today YYYY-MM-DD", "--log", "--help"})
+    EXPECT_NE(result.out.find(option), std::string::npos) << option;
+}
+
+struct bad_option {
+  const char* reason;
+  std::vector<std::string> args;
+};
+
+class BadOption : public testing::TestWithParam<bad_option> {};
+
+TEST_P(BadOption, EndsWithCodeTwoAndSaysWhy) {
+  const auto result = testing_support::run(COMICS_SERVER_BIN, GetParam().args);
+  EXPECT_EQ(result.exit_code, 2) << GetParam().reason;
+  EXPECT_NE(result.err.find("comics-server: "), std::string::npos) << GetParam().reason;
+  EXPECT_TRUE(result.out.empty()) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComicsServer, BadOption,
+    testing::Values(bad_option{"unknown option", {"--bogus"}},
+                    bad_option{"a value missing at the end", {"--days"}},
+                    bad_option{"days not a number", {"--days", "many"}},
+                    bad_option{"days beyond the limit", {"--days", "3661"}},
+                    bad_option{"a date that does not exist", {"--today", "2023-02-29"}},
+                    bad_option{"a date in another form", {"--today", "05.03.2024"}},
+                    bad_option{"listen without a port", {"--listen", "127.0.0.1"}},
+                    bad_option{"a port beyond 65535", {"--listen", "127.0.0.1:65536"}}));
+
+TEST_F(ComicsServer, APortInUseEndsWithCodeOne) {
+  auto server = start({});
+  const auto result = testing_support::run(
+      COMICS_SERVER_BIN, {"--listen", "127.0.0.1:" + std::to_string(server->port())});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("cannot listen"), std::string::npos) << result.err;
+}
+
+}  // namespace

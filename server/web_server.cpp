@@ -4,6 +4,7 @@
 #include <atomic>
 #include <list>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "server/comic_site.hpp"
@@ -71,16 +72,25 @@ void web_server::run() {
       ++running_;
     }
     auto done = std::make_shared<std::atomic<bool>>(false);
-    workers.push_back({std::thread([this, connection, done] {
-                         handle(connection);
-                         {
-                           std::lock_guard<std::mutex> lock(count_mutex_);
-                           --running_;
-                         }
-                         slot_free_.notify_one();
-                         done->store(true);
-                       }),
-                       done});
+    try {
+      workers.push_back({std::thread([this, connection, done] {
+                           handle(connection);
+                           {
+                             std::lock_guard<std::mutex> lock(count_mutex_);
+                             --running_;
+                           }
+                           slot_free_.notify_one();
+                           done->store(true);
+                         }),
+                         done});
+    } catch (const std::system_error&) {
+      // No thread to be had: say so at once rather than end the server.
+      platform::server_socket::write(connection, format_response(status_page(503), false),
+                                     std::chrono::steady_clock::now() + std::chrono::seconds(1));
+      platform::server_socket::close(connection);
+      std::lock_guard<std::mutex> lock(count_mutex_);
+      --running_;
+    }
   }
   for (worker& w : workers) w.thread.join();
 }

@@ -1,0 +1,535 @@
+// The socket library on BSD sockets: errno mapped to the library's numbers in
+// one place, blocking calls bounded by the time limit, host lookups on helper
+// threads, and event registration served by the thread's message loop.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
+
+namespace platform {
+namespace {
+
+thread_local int last_error = 0;
+
+// The one place that maps errno to the socket library's numbers. Numbers the
+// library does not know pass through unchanged: they are all below 10000 and
+// so never equal one of its own.
+int translate_errno(int error) {
+  if (error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS) return WSAEWOULDBLOCK;
+  switch (error) {
+    case ENOTCONN: return WSAENOTCONN;
+    case EINTR: return WSAEINTR;
+    case EBADF: return WSAEBADF;
+    case EACCES: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return WSAEINVAL;
+    case EMFILE: return 10024;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return WSAENOTSOCK;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case EOPNOTSUPP: return 10045;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: return WSAECONNRESET;
+    case ENOBUFS: return 10055;
+    case EISCONN: return 10056;
+    case EPIPE: return 10058;  // sending on a connection that has been shut down
+    case ETIMEDOUT: return WSAETIMEDOUT;
+    case ECONNREFUSED: return WSAECONNREFUSED;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    default: return error;
+  }
+}
+
+int fail_with(int error) {
+  last_error = translate_errno(error);
+  return SOCKET_ERROR;
+}
+
+std::atomic<long long> time_limit_ms{60000};
+send_function send_replacement;
+
+bool non_blocking(TSocket s) {
+  const int flags = fcntl(s, F_GETFL);
+  return flags >= 0 && (flags & O_NONBLOCK) != 0;
+}
+
+sockaddr_in to_native(const TSockAddrIn& record) {
+  sockaddr_in native{};
+  native.sin_family = static_cast<sa_family_t>(record.sin_family == WS_AF_INET ? AF_INET
+                                                                               : record.sin_family);
+  native.sin_port = record.sin_port;
+  native.sin_addr.s_addr = record.sin_addr;
+  return native;
+}
+
+// Waits until the descriptor is ready for events, at most the time limit.
+// 0 when ready, otherwise the errno to fail with.
+int wait_ready(TSocket s, short events) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(time_limit_ms.load());
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (left <= 0) return ETIMEDOUT;
+    pollfd fd{s, events, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
+    if (fd.revents & POLLNVAL) return EBADF;
+    return 0;
+  }
+}
+
+// Event registration of one socket (WSAAsyncSelect).
+struct registration {
+  HWND window;
+  std::uint32_t msg;
+  std::int32_t mask;
+  std::thread::id thread;
+  bool read_armed = true;
+  bool write_armed = true;
+  bool accept_armed = true;
+  bool connecting = false;
+  bool connected = false;
+  bool connect_done = false;  // a connect that finished at once, still to announce
+  bool finished = false;      // close or a failed connect announced: nothing more
+};
+
+std::mutex registry_mutex;
+std::map<TSocket, registration> registry;
+
+template <class Change>
+void change_registration(TSocket s, Change change) {
+  std::lock_guard lock(registry_mutex);
+  const auto found = registry.find(s);
+  if (found != registry.end()) change(found->second);
+}
+
+bool is_listening(TSocket s) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  return getsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, &value, &length) == 0 && value != 0;
+}
+
+int socket_error(TSocket s) {
+  int value = 0;
+  socklen_t length = sizeof value;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &value, &length) != 0) return errno;
+  return value;
+}
+
+struct pending_event {
+  TSocket s;
+  HWND window;
+  std::uint32_t msg;
+  std::int32_t mask;
+  std::uint16_t event;
+  std::uint16_t error;
+};
+
+void announce_connect(TSocket s, registration& r, int error, std::vector<pending_event>& out) {
+  r.connecting = false;
+  r.connect_done = false;
+  const std::uint16_t code = error == 0 ? 0 : static_cast<std::uint16_t>(translate_errno(error));
+  out.push_back({s, r.window, r.msg, r.mask, FD_CONNECT, code});
+  if (error != 0) {
+    r.finished = true;
+    return;
+  }
+  r.connected = true;
+  if (!r.write_armed) return;
+  r.write_armed = false;
+  out.push_back({s, r.window, r.msg, r.mask, FD_WRITE, 0});
+}
+
+// What to watch for one registration; 0 when nothing.
+short interest(TSocket s, const registration& r) {
+  if (r.finished) return 0;
+  if (r.connecting) return POLLOUT;
+  if (r.connected) {
+    short events = 0;
+    if (r.read_armed) events |= POLLIN;
+    if (r.write_armed) events |= POLLOUT;
+    return events;
+  }
+  if (r.accept_armed && is_listening(s)) return POLLIN;
+  return 0;
+}
+
+void handle_ready(TSocket s, registration& r, short revents, std::vector<pending_event>& out) {
+  if (r.finished) return;
+  if (r.connecting) {
+    if (revents & (POLLOUT | POLLERR | POLLHUP)) announce_connect(s, r, socket_error(s), out);
+    return;
+  }
+  if (!r.connected) {
+    if (revents & POLLIN) {
+      r.accept_armed = false;
+      out.push_back({s, r.window, r.msg, r.mask, FD_ACCEPT, 0});
+    }
+    return;
+  }
+  if (r.read_armed && (revents & (POLLIN | POLLERR | POLLHUP))) {
+    char byte;
+    const ssize_t peeked = ::recv(s, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0) {
+      r.read_armed = false;
+      out.push_back({s, r.window, r.msg, r.mask, FD_READ, 0});
+    } else if (peeked == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      const int error = peeked == 0 ? 0 : errno;
+      r.finished = true;
+      out.push_back({s, r.window, r.msg, r.mask, FD_CLOSE,
+                     static_cast<std::uint16_t>(error == 0 ? 0 : translate_errno(error))});
+      return;
+    }
+  } else if (revents & (POLLERR | POLLHUP)) {
+    // Reported whatever was asked for: announce the end once, or the loop spins.
+    r.finished = true;
+    out.push_back({s, r.window, r.msg, r.mask, FD_CLOSE,
+                   static_cast<std::uint16_t>(translate_errno(socket_error(s)))});
+    return;
+  }
+  if (r.write_armed && (revents & POLLOUT)) {
+    r.write_armed = false;
+    out.push_back({s, r.window, r.msg, r.mask, FD_WRITE, 0});
+  }
+}
+
+void post_events(const std::vector<pending_event>& events) {
+  for (const pending_event& e : events) {
+    if ((e.mask & e.event) == 0) continue;
+    PostMessageA(e.window, e.msg, e.s, MakeLParam(e.event, e.error));
+  }
+}
+
+// Background lookups still running; clean-up waits for them.
+std::mutex lookups_mutex;
+std::condition_variable lookups_done;
+int lookups_running = 0;
+std::atomic<int> last_lookup_handle{0};
+
+bool lookup_ipv4(const std::string& name, std::uint32_t& address) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || result == nullptr) return false;
+  address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(result);
+  return true;
+}
+
+}  // namespace
+
+int WSAStartup(std::uint16_t version_requested, TWSAData* data) {
+  if (data) {
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = version_requested;
+    data->wHighVersion = 0x0202;
+    std::strcpy(data->szDescription, "BSD sockets");
+    std::strcpy(data->szSystemStatus, "Running");
+    data->iMaxSockets = 1024;
+    data->iMaxUdpDg = 65467;
+  }
+  return 0;
+}
+
+int WSACleanup() {
+  std::unique_lock lock(lookups_mutex);
+  lookups_done.wait_for(lock, std::chrono::seconds(30), [] { return lookups_running == 0; });
+  return 0;
+}
+
+int WSACancelBlockingCall() { return 0; }
+int WSAGetLastError() { return last_error; }
+void WSASetLastError(int error) { last_error = error; }
+
+TSocket socket(int af, int type, int protocol) {
+  const int native_af = af == WS_AF_INET ? AF_INET : af;
+  const int native_type = type == WS_SOCK_STREAM ? SOCK_STREAM : type;
+  const int s = ::socket(native_af, native_type | SOCK_CLOEXEC, protocol);
+  if (s < 0) return fail_with(errno);
+  return s;
+}
+
+int connect(TSocket s, const TSockAddrIn* name, int namelen) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(EFAULT);
+  const sockaddr_in native = to_native(*name);
+  const auto* address = reinterpret_cast<const sockaddr*>(&native);
+  if (non_blocking(s)) {
+    if (::connect(s, address, sizeof native) == 0) {
+      change_registration(s, [](registration& r) { r.connect_done = true; });
+      return 0;
+    }
+    const int error = errno;
+    if (error == EINPROGRESS)
+      change_registration(s, [](registration& r) { r.connecting = true; });
+    return fail_with(error);
+  }
+  // Blocking: connect without blocking, then wait at most the time limit.
+  const int flags = fcntl(s, F_GETFL);
+  if (flags < 0) return fail_with(errno);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  int error = ::connect(s, address, sizeof native) == 0 ? 0 : errno;
+  if (error == EINPROGRESS) {
+    error = wait_ready(s, POLLOUT);
+    if (error == 0) error = socket_error(s);
+  }
+  fcntl(s, F_SETFL, flags);
+  if (error != 0) return fail_with(error);
+  return 0;
+}
+
+int bind(TSocket s, const TSockAddrIn* name, int namelen) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(EFAULT);
+  const sockaddr_in native = to_native(*name);
+  if (::bind(s, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0)
+    return fail_with(errno);
+  return 0;
+}
+
+int listen(TSocket s, int backlog) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  if (::listen(s, backlog) != 0) return fail_with(errno);
+  return 0;
+}
+
+int send(TSocket s, const char* buf, int len, int flags) {
+  if (send_replacement) return send_replacement(s, buf, len, flags);
+  if (s < 0) return fail_with(ENOTSOCK);
+  if (len < 0) return fail_with(EINVAL);
+  const ssize_t sent = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+  if (sent >= 0) return static_cast<int>(sent);
+  const int error = errno;
+  if (error == EAGAIN || error == EWOULDBLOCK)
+    change_registration(s, [](registration& r) { r.write_armed = true; });
+  return fail_with(error);
+}
+
+int recv(TSocket s, char* buf, int len, int flags) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  if (len < 0) return fail_with(EINVAL);
+  if (non_blocking(s)) {
+    change_registration(s, [](registration& r) { r.read_armed = true; });
+  } else if (const int error = wait_ready(s, POLLIN); error != 0) {
+    return fail_with(error);
+  }
+  const ssize_t received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
+  if (received < 0) return fail_with(errno);
+  last_error = 0;
+  return static_cast<int>(received);
+}
+
+int getpeername(TSocket s, TSockAddrIn* name, int* namelen) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  sockaddr_in native{};
+  socklen_t length = sizeof native;
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&native), &length) != 0)
+    return fail_with(errno);
+  if (name && namelen && *namelen >= static_cast<int>(sizeof(TSockAddrIn))) {
+    name->sin_family = WS_AF_INET;
+    name->sin_port = native.sin_port;
+    name->sin_addr = native.sin_addr.s_addr;
+    std::memset(name->sin_zero, 0, sizeof name->sin_zero);
+    *namelen = sizeof(TSockAddrIn);
+  }
+  return 0;
+}
+
+int closesocket(TSocket s) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  {
+    std::lock_guard lock(registry_mutex);
+    registry.erase(s);
+  }
+  if (::close(s) != 0) return fail_with(errno);
+  return 0;
+}
+
+std::uint32_t inet_addr(const char* cp) {
+  if (!cp) return INADDR_NONE_ADDRESS;
+  return ::inet_addr(cp);
+}
+
+THostEnt* gethostbyname(const char* name) {
+  struct storage {
+    THostEnt entry;
+    char* addresses[2];
+    char* aliases[1];
+    std::uint32_t address;
+    std::string name;
+  };
+  thread_local storage host;
+  std::uint32_t address = 0;
+  if (!name || !lookup_ipv4(name, address)) {
+    last_error = WSAHOST_NOT_FOUND;
+    return nullptr;
+  }
+  host.name = name;
+  host.address = address;
+  host.addresses[0] = reinterpret_cast<char*>(&host.address);
+  host.addresses[1] = nullptr;
+  host.aliases[0] = nullptr;
+  host.entry = {host.name.data(), host.aliases, WS_AF_INET, 4, host.addresses};
+  return &host.entry;
+}
+
+TServEnt* getservbyname(const char* name, const char* proto) {
+  struct storage {
+    TServEnt entry;
+    char* aliases[1];
+    std::string name;
+    std::string proto;
+  };
+  thread_local storage service;
+  if (!name) return nullptr;
+  servent found{};
+  servent* result = nullptr;
+  char scratch[1024];
+  if (getservbyname_r(name, proto, &found, scratch, sizeof scratch, &result) != 0 || !result) {
+    last_error = 11004;  // no data record of the requested type
+    return nullptr;
+  }
+  service.name = result->s_name ? result->s_name : "";
+  service.proto = result->s_proto ? result->s_proto : "";
+  service.aliases[0] = nullptr;
+  service.entry = {service.name.data(), service.aliases, static_cast<std::int16_t>(result->s_port),
+                   service.proto.data()};
+  return &service.entry;
+}
+
+bool place_host_entry(char* buffer, int size, std::uint32_t address) {
+  struct layout {
+    THostEnt entry;
+    char* addresses[2];
+    char* aliases[1];
+    std::uint32_t address;
+    char name[1];
+  };
+  if (!buffer || size < static_cast<int>(sizeof(layout))) return false;
+  if (reinterpret_cast<std::uintptr_t>(buffer) % alignof(layout) != 0) return false;
+  auto* placed = new (buffer) layout{};
+  placed->address = address;
+  placed->addresses[0] = reinterpret_cast<char*>(&placed->address);
+  placed->entry = {placed->name, placed->aliases, WS_AF_INET, 4, placed->addresses};
+  return true;
+}
+
+int WSAAsyncGetHostByName(HWND window, std::uint32_t msg, const char* name,
+                          std::shared_ptr<char[]> buf, int buflen) {
+  if (!name || !buf || buflen <= 0) {
+    last_error = WSAEINVAL;
+    return 0;
+  }
+  const int handle = ++last_lookup_handle;
+  {
+    std::lock_guard lock(lookups_mutex);
+    ++lookups_running;
+  }
+  try {
+    std::thread([window, msg, handle, host = std::string(name), buf = std::move(buf), buflen] {
+      std::uint32_t address = 0;
+      const bool found = lookup_ipv4(host, address);
+      // The entry is laid into the buffer on the window's own thread.
+      detail::post_message_with(window, msg, handle,
+                                MakeLParam(0, found ? 0 : WSAHOST_NOT_FOUND), [=] {
+                                  if (found) place_host_entry(buf.get(), buflen, address);
+                                });
+      std::lock_guard lock(lookups_mutex);
+      --lookups_running;
+      lookups_done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard lock(lookups_mutex);
+    --lookups_running;
+    last_error = 10055;  // no resources for another thread
+    return 0;
+  }
+  return handle;
+}
+
+int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask) {
+  if (s < 0) return fail_with(ENOTSOCK);
+  const int flags = fcntl(s, F_GETFL);
+  if (flags < 0) return fail_with(errno);
+  std::lock_guard lock(registry_mutex);
+  if (mask == 0) {
+    registry.erase(s);
+    return 0;
+  }
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  registration r{window, msg, mask, std::this_thread::get_id()};
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  r.connected = ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+  registry[s] = r;
+  return 0;
+}
+
+void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
+std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
+
+send_function replace_send(send_function replacement) {
+  send_function old = std::move(send_replacement);
+  send_replacement = std::move(replacement);
+  return old;
+}
+
+void detail::wait_for_socket_events(int wake_fd, int timeout_ms) {
+  std::vector<pollfd> fds{{wake_fd, POLLIN, 0}};
+  std::vector<pending_event> events;
+  {
+    std::lock_guard lock(registry_mutex);
+    const auto me = std::this_thread::get_id();
+    for (auto& [s, r] : registry) {
+      if (r.thread != me) continue;
+      if (r.connect_done) announce_connect(s, r, 0, events);
+      if (const short watch = interest(s, r); watch != 0) fds.push_back({s, watch, 0});
+    }
+  }
+  if (!events.empty()) timeout_ms = 0;
+  if (poll(fds.data(), fds.size(), timeout_ms) > 0) {
+    std::lock_guard lock(registry_mutex);
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      const auto found = registry.find(fds[i].fd);
+      if (found != registry.end()) handle_ready(found->first, found->second, fds[i].revents, events);
+    }
+  }
+  post_events(events);
+}
+
+}  // namespace platform

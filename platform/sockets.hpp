@@ -1,0 +1,156 @@
+// The socket library as the components call it: the calls, records and error
+// numbers of Windows Sockets 1.1, on BSD sockets. Sends never raise SIGPIPE.
+// A blocking connect or receive gives up after a time limit without progress
+// and then fails like a broken connection.
+//
+// The C library may define htons and friends as macros; this header drops
+// them, so include it after any system header that brings them.
+#pragma once
+
+#include <bit>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/messages.hpp"
+
+namespace platform {
+
+using TSocket = std::int32_t;
+inline constexpr TSocket INVALID_SOCKET = -1;
+inline constexpr int SOCKET_ERROR = -1;
+inline constexpr std::uint32_t INADDR_NONE_ADDRESS = 0xFFFFFFFFu;
+
+inline constexpr int WS_AF_INET = 2;
+inline constexpr int WS_SOCK_STREAM = 1;
+
+// Error numbers the code tests. Other failures give other, distinct numbers.
+inline constexpr int WSAEINTR = 10004;
+inline constexpr int WSAEBADF = 10009;
+inline constexpr int WSAEINVAL = 10022;
+inline constexpr int WSAEWOULDBLOCK = 10035;
+inline constexpr int WSAENOTSOCK = 10038;
+inline constexpr int WSAECONNRESET = 10054;
+inline constexpr int WSAENOTCONN = 10057;
+inline constexpr int WSAETIMEDOUT = 10060;
+inline constexpr int WSAECONNREFUSED = 10061;
+inline constexpr int WSASYSNOTREADY = 10091;
+inline constexpr int WSAVERNOTSUPPORTED = 10092;
+inline constexpr int WSAHOST_NOT_FOUND = 11001;
+
+// Event codes of WSAAsyncSelect, delivered in the low half of lParam.
+inline constexpr std::int32_t FD_READ = 1;
+inline constexpr std::int32_t FD_WRITE = 2;
+inline constexpr std::int32_t FD_OOB = 4;
+inline constexpr std::int32_t FD_ACCEPT = 8;
+inline constexpr std::int32_t FD_CONNECT = 16;
+inline constexpr std::int32_t FD_CLOSE = 32;
+
+struct TWSAData {
+  std::uint16_t wVersion;
+  std::uint16_t wHighVersion;
+  char szDescription[257];
+  char szSystemStatus[129];
+  std::uint16_t iMaxSockets;
+  std::uint16_t iMaxUdpDg;
+  char* lpVendorInfo;
+};
+
+// The 16-byte IPv4 address record: port and address in network byte order.
+struct TSockAddrIn {
+  std::int16_t sin_family;
+  std::uint16_t sin_port;
+  std::uint32_t sin_addr;
+  char sin_zero[8];
+};
+
+// A host entry; h_addr_list ends with a null entry, each address has h_length
+// bytes in network byte order.
+struct THostEnt {
+  char* h_name;
+  char** h_aliases;
+  std::int16_t h_addrtype;
+  std::int16_t h_length;
+  char** h_addr_list;
+};
+
+struct TServEnt {
+  char* s_name;
+  char** s_aliases;
+  std::int16_t s_port;  // network byte order
+  char* s_proto;
+};
+
+#undef htons
+#undef ntohs
+#undef htonl
+#undef ntohl
+constexpr std::uint16_t htons(std::uint16_t value) {
+  if constexpr (std::endian::native == std::endian::big) return value;
+  return static_cast<std::uint16_t>((value >> 8) | (value << 8));
+}
+constexpr std::uint16_t ntohs(std::uint16_t value) { return htons(value); }
+constexpr std::uint32_t ntohl(std::uint32_t value) {
+  if constexpr (std::endian::native == std::endian::big) return value;
+  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+}
+constexpr std::uint32_t htonl(std::uint32_t value) { return ntohl(value); }
+
+// Start-up does nothing and reports success (0); clean-up waits for the
+// background lookups still running.
+int WSAStartup(std::uint16_t version_requested, TWSAData* data);
+int WSACleanup();
+int WSACancelBlockingCall();
+int WSAGetLastError();
+void WSASetLastError(int error);
+
+TSocket socket(int af, int type, int protocol);
+int connect(TSocket s, const TSockAddrIn* name, int namelen);
+int bind(TSocket s, const TSockAddrIn* name, int namelen);
+int listen(TSocket s, int backlog);
+int send(TSocket s, const char* buf, int len, int flags);
+// A receive that succeeds, the end of the connection included, sets the last
+// error to 0, so that an earlier "would block" is never read as current.
+int recv(TSocket s, char* buf, int len, int flags);
+int getpeername(TSocket s, TSockAddrIn* name, int* namelen);
+int closesocket(TSocket s);
+
+// The address of a dotted text, or INADDR_NONE_ADDRESS.
+std::uint32_t inet_addr(const char* cp);
+// Blocking lookup of the first IPv4 address; the entry lives until the next
+// lookup on the same thread. Null when the name is unknown.
+THostEnt* gethostbyname(const char* name);
+TServEnt* getservbyname(const char* name, const char* proto);
+
+// Starts a lookup on a helper thread. When it ends, msg is posted to the
+// window (lParam high half: 0, or the error number when the name is
+// unknown); the entry is laid into buf just before the message is delivered.
+// Returns a nonzero handle, or 0 when no lookup was started. The buffer is
+// shared so that it outlives a caller that gives it up early.
+int WSAAsyncGetHostByName(HWND window, std::uint32_t msg, const char* name,
+                          std::shared_ptr<char[]> buf, int buflen);
+
+// Registers the socket for the events in mask, delivered as msg to the window
+// by the loop of the calling thread (wParam the socket, lParam low half the
+// event, high half an error number); the socket becomes non-blocking. Read
+// is announced again only after a receive, write only after a send that would
+// block; connect, accept and close are announced once. A mask of 0 ends the
+// registration.
+int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask);
+
+// Lays out a host entry with one address in a lookup buffer. False when the
+// buffer is too small.
+bool place_host_entry(char* buffer, int size, std::uint32_t address);
+
+// Tests only: the limit of a blocking connect or receive without progress
+// (60 seconds unless changed).
+void set_sync_time_limit(std::chrono::milliseconds limit);
+std::chrono::milliseconds sync_time_limit();
+
+// Tests only: replaces the send call; an empty function restores the real
+// one. Returns the function replaced.
+using send_function = std::function<int(TSocket s, const char* buf, int len, int flags)>;
+send_function replace_send(send_function replacement);
+
+}  // namespace platform

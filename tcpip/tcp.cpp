@@ -1,0 +1,56 @@
+// The TCP component: stream sockets, listening, and reading a whole response.
+#include "tcpip/tcp.hpp"
+
+#include "platform/sockets.hpp"
+
+namespace tcpip {
+
+void T_TcpIp::Get() {
+  OpenConnection();
+  Stream.Clear();
+  while (!Eof(Socket)) {
+    std::int32_t count = 0;
+    ReceiveBuf(Socket, Buffer.get(), count, buffer_size);
+    for (std::int32_t written = 0; written < count;)
+      written += static_cast<std::int32_t>(
+          Stream.Write(Buffer.get() + written, static_cast<std::size_t>(count - written)));
+  }
+  Stream.SetPosition(0);
+}
+
+std::int32_t T_TcpIp::CreateSocket() {
+  return platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
+}
+
+void T_TcpIp::OpenInputSocket(std::int32_t& socket, std::uint16_t port,
+                              std::uint32_t local_address) {
+  CloseSocket(socket);
+  socket = CreateSocket();
+  platform::TSockAddrIn record{};
+  record.sin_family = platform::WS_AF_INET;
+  record.sin_port = platform::htons(port);
+  record.sin_addr = local_address;
+  if (platform::bind(socket, &record, sizeof record) == platform::SOCKET_ERROR) {
+    Trace(tt_socket, "Failed to bind socket ", port_text(port), " for local ip ",
+          dotted_address{local_address});
+    CloseSocket(socket);
+    return;
+  }
+  Trace(tt_socket, "Bound to socket ", port_text(port), " for local ip ",
+        dotted_address{local_address});
+  if (platform::listen(socket, 2) == platform::SOCKET_ERROR) {
+    CloseSocket(socket);
+    Trace(tt_socket, "Failed to set input socket ", port_text(port), " to listening mode");
+    return;
+  }
+  Trace(tt_socket, "Set input socket ", port_text(port), " to listening mode sucessfully; ID ",
+        socket);
+}
+
+std::uint16_t T_TcpIp::ServicePort(const std::string& name) {
+  const platform::TServEnt* service = platform::getservbyname(name.c_str(), "tcp");
+  if (!service) return 0;
+  return platform::ntohs(static_cast<std::uint16_t>(service->s_port));
+}
+
+}  // namespace tcpip

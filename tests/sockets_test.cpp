@@ -1,0 +1,220 @@
+// The socket library stand-in: error numbers, time limits, lookups and event
+// registration, on loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/scripted_server.hpp"
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
+
+namespace {
+
+using namespace platform;
+using testing_support::scripted_answer;
+using testing_support::scripted_server;
+
+constexpr std::uint32_t loopback = 0x0100007Fu;  // 127.0.0.1 in network order
+
+TSockAddrIn record_for(std::uint16_t port) {
+  TSockAddrIn record{};
+  record.sin_family = WS_AF_INET;
+  record.sin_port = htons(port);
+  record.sin_addr = loopback;
+  return record;
+}
+
+TSocket connected_to(const scripted_server& server) {
+  const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  const TSockAddrIn record = record_for(server.port());
+  EXPECT_EQ(connect(s, &record, sizeof record), 0);
+  return s;
+}
+
+class time_limit {
+ public:
+  explicit time_limit(std::chrono::milliseconds limit) : old_(sync_time_limit()) {
+    set_sync_time_limit(limit);
+  }
+  ~time_limit() { set_sync_time_limit(old_); }
+
+ private:
+  std::chrono::milliseconds old_;
+};
+
+TEST(Sockets, ByteOrder) {
+  EXPECT_EQ(htons(0x1234), 0x3412);
+  EXPECT_EQ(ntohl(0x0100007Fu), 0x7F000001u);
+}
+
+TEST(Sockets, DottedAddresses) {
+  EXPECT_EQ(inet_addr("127.0.0.1"), loopback);
+  EXPECT_EQ(inet_addr("255.255.255.255"), INADDR_NONE_ADDRESS);
+  EXPECT_EQ(inet_addr("localhost"), INADDR_NONE_ADDRESS);
+  EXPECT_EQ(inet_addr(""), INADDR_NONE_ADDRESS);
+}
+
+TEST(Sockets, BlockingLookupGivesTheFirstIpv4Address) {
+  const THostEnt* entry = gethostbyname("localhost");
+  ASSERT_NE(entry, nullptr);
+  ASSERT_EQ(entry->h_length, 4);
+  std::uint32_t address;
+  std::memcpy(&address, entry->h_addr_list[0], 4);
+  EXPECT_EQ(ntohl(address) >> 24, 127u);
+  // Two dots in a row: refused by the resolver itself, no query leaves the machine.
+  EXPECT_EQ(gethostbyname("no..such.host"), nullptr);
+  EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+}
+
+TEST(Sockets, RefusedConnectAndUnconnectedSocketGiveTheLibrarysNumbers) {
+  testing_support::refused_port refused;
+  const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  const TSockAddrIn record = record_for(refused.port());
+  EXPECT_EQ(connect(s, &record, sizeof record), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+  closesocket(s);
+
+  const TSocket fresh = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  TSockAddrIn peer{};
+  int length = sizeof peer;
+  EXPECT_EQ(getpeername(fresh, &peer, &length), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
+  char byte;
+  EXPECT_EQ(recv(fresh, &byte, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
+  closesocket(fresh);
+
+  EXPECT_EQ(recv(INVALID_SOCKET, &byte, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST(Sockets, SendToAResetConnectionFailsWithoutSigpipe) {
+  scripted_server server({scripted_answer::resetting().unprompted()});
+  const TSocket s = connected_to(server);
+  server.request(0);  // the server has reset the connection
+  // The first send may still be accepted locally; a later one must fail, and
+  // the process must survive it.
+  int result = 0;
+  for (int i = 0; i < 100 && result != SOCKET_ERROR; ++i) result = send(s, "x", 1, 0);
+  EXPECT_EQ(result, SOCKET_ERROR);
+  EXPECT_NE(WSAGetLastError(), WSAEWOULDBLOCK);
+  closesocket(s);
+}
+
+TEST(Sockets, BlockingReceiveGivesUpAfterTheLimitAsAFailure) {
+  time_limit limit(std::chrono::milliseconds(200));
+  scripted_server server({scripted_answer::silent().unprompted()});
+  const TSocket s = connected_to(server);
+  char byte;
+  EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT) << "never 'would block'";
+  closesocket(s);
+}
+
+TEST(Sockets, ReceiveOfTheEndClearsAnEarlierWouldBlock) {
+  scripted_server server({scripted_answer::bytes("x").unprompted()});
+  const TSocket s = connected_to(server);
+  char byte;
+  ASSERT_EQ(recv(s, &byte, 1, 0), 1);
+  WSASetLastError(WSAEWOULDBLOCK);
+  EXPECT_EQ(recv(s, &byte, 1, 0), 0);
+  EXPECT_EQ(WSAGetLastError(), 0);
+  closesocket(s);
+}
+
+TEST(Sockets, StartUpReportsSuccess) {
+  TWSAData data;
+  EXPECT_EQ(WSAStartup(0x0101, &data), 0);
+  EXPECT_EQ(data.wVersion, 0x0101);
+}
+
+TEST(Sockets, HostEntryLaidIntoABuffer) {
+  alignas(16) char buffer[1025] = {};
+  ASSERT_TRUE(place_host_entry(buffer, sizeof buffer, loopback));
+  const auto* entry = reinterpret_cast<const THostEnt*>(buffer);
+  EXPECT_EQ(entry->h_length, 4);
+  std::uint32_t address;
+  std::memcpy(&address, entry->h_addr_list[0], 4);
+  EXPECT_EQ(address, loopback);
+  EXPECT_EQ(entry->h_addr_list[1], nullptr);
+  EXPECT_FALSE(place_host_entry(buffer, 8, loopback));
+}
+
+struct event_log {
+  std::vector<TMessage> messages;
+  HWND window;
+  event_log() : window(AllocateHWnd([this](TMessage& m) { messages.push_back(m); })) {}
+  ~event_log() { DeallocateHWnd(window); }
+  bool has(std::uint32_t msg, std::uint16_t low) const {
+    for (const TMessage& m : messages)
+      if (m.Msg == msg && LParamLo(m) == low) return true;
+    return false;
+  }
+  int count(std::uint16_t low) const {
+    int n = 0;
+    for (const TMessage& m : messages) n += LParamLo(m) == low;
+    return n;
+  }
+};
+
+TEST(Sockets, BackgroundLookupPostsItsMessageWithTheEntryInPlace) {
+  event_log log;
+  std::shared_ptr<char[]> buffer(new char[1025]());
+  ASSERT_NE(WSAAsyncGetHostByName(log.window, 1280, "localhost", buffer, 1025), 0);
+  ASSERT_TRUE(RunMessageLoop([&] { return !log.messages.empty(); }, 10000));
+  EXPECT_EQ(log.messages[0].Msg, 1280u);
+  EXPECT_EQ(LParamHi(log.messages[0]), 0);
+  const auto* entry = reinterpret_cast<const THostEnt*>(buffer.get());
+  ASSERT_EQ(entry->h_length, 4);
+
+  std::shared_ptr<char[]> unknown(new char[1025]());
+  ASSERT_NE(WSAAsyncGetHostByName(log.window, 1280, "no..such.host", unknown, 1025), 0);
+  ASSERT_TRUE(RunMessageLoop([&] { return log.messages.size() == 2; }, 10000));
+  EXPECT_EQ(LParamHi(log.messages[1]), WSAHOST_NOT_FOUND);
+  EXPECT_EQ(reinterpret_cast<const THostEnt*>(unknown.get())->h_length, 0) << "left unfilled";
+}
+
+TEST(Sockets, RegisteredSocketAnnouncesConnectWriteReadAndClose) {
+  scripted_server server({scripted_answer::bytes("hello")});
+  event_log log;
+  const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, 0x3B), 0);
+  const TSockAddrIn record = record_for(server.port());
+  if (connect(s, &record, sizeof record) == SOCKET_ERROR) {
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  }
+  ASSERT_TRUE(RunMessageLoop([&] { return log.has(1281, FD_WRITE); }, 10000));
+  ASSERT_GE(log.messages.size(), 2u);
+  EXPECT_EQ(LParamLo(log.messages[0]), FD_CONNECT);
+  EXPECT_EQ(LParamHi(log.messages[0]), 0);
+  EXPECT_EQ(log.messages[0].WParam, s);
+
+  ASSERT_EQ(send(s, "GET\r\n\r\n", 7, 0), 7);
+  ASSERT_TRUE(RunMessageLoop([&] { return log.has(1281, FD_READ); }, 10000));
+  // Read is announced once until the next receive.
+  ProcessMessages();
+  EXPECT_EQ(log.count(FD_READ), 1);
+  std::string received;
+  char buffer[16];
+  for (int got; (got = recv(s, buffer, sizeof buffer, 0)) > 0;) received.append(buffer, got);
+  EXPECT_EQ(received, "hello");
+  ASSERT_TRUE(RunMessageLoop([&] { return log.has(1281, FD_CLOSE); }, 10000));
+  EXPECT_EQ(log.count(FD_CLOSE), 1);
+  closesocket(s);
+}
+
+TEST(Sockets, NonBlockingReceiveWithNothingWaitingWouldBlock) {
+  scripted_server server({scripted_answer::silent()});
+  event_log log;
+  const TSocket s = connected_to(server);
+  ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, FD_READ), 0);
+  char byte;
+  EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  closesocket(s);
+}
+
+}  // namespace

@@ -1,0 +1,301 @@
+// The scripted test server: one acceptor thread and one thread per connection.
+#include "tests/support/scripted_server.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+namespace testing_support {
+
+scripted_answer scripted_answer::bytes(std::string data, ending end) {
+  scripted_answer answer;
+  if (!data.empty()) answer.writes.push_back(std::move(data));
+  answer.end = end;
+  return answer;
+}
+
+scripted_answer scripted_answer::http(std::string_view status_line,
+                                      std::initializer_list<std::string_view> headers,
+                                      std::string_view body) {
+  std::string data(status_line);
+  data += "\r\n";
+  for (std::string_view header : headers) {
+    data += header;
+    data += "\r\n";
+  }
+  data += "\r\n";
+  data += body;
+  return bytes(std::move(data));
+}
+
+scripted_answer& scripted_answer::unprompted() {
+  read_request = false;
+  return *this;
+}
+
+scripted_answer& scripted_answer::in_pieces(std::size_t size) {
+  std::string all;
+  for (const std::string& write : writes) all += write;
+  writes.clear();
+  for (std::size_t at = 0; at < all.size(); at += size) writes.push_back(all.substr(at, size));
+  return *this;
+}
+
+scripted_answer& scripted_answer::cut_after(std::size_t count) {
+  std::vector<std::string> kept;
+  for (const std::string& write : writes) {
+    if (count == 0) break;
+    kept.push_back(write.substr(0, count));
+    count -= kept.back().size();
+  }
+  writes = std::move(kept);
+  return *this;
+}
+
+scripted_answer& scripted_answer::then(ending how) {
+  end = how;
+  return *this;
+}
+
+struct scripted_server::connection {
+  int fd = -1;  // -1 once closed; guarded by the server's mutex
+  std::string received;
+  bool ended = false;
+  bool has_answer = false;
+  scripted_answer answer;
+};
+
+namespace {
+
+std::string target_of(const std::string& request) {
+  const std::size_t line_end = request.find_first_of("\r\n");
+  const std::string line = request.substr(0, line_end);
+  const std::size_t first = line.find(' ');
+  if (first == std::string::npos) return "";
+  const std::size_t second = line.find(' ', first + 1);
+  return line.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+}
+
+// The path of an absolute URL ("/" when it has none), or the target itself.
+std::string path_of(const std::string& target) {
+  const std::size_t scheme = target.find("://");
+  if (scheme == std::string::npos) return target;
+  const std::size_t slash = target.find('/', scheme + 3);
+  return slash == std::string::npos ? "/" : target.substr(slash);
+}
+
+bool send_all(int fd, const std::string& data) {
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const ssize_t sent = ::send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    at += static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+// A socket bound to 127.0.0.1 on a port the system assigns, listening or not.
+int bound_loopback_socket(bool listening, std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("test socket: socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      (listening && ::listen(fd, 16) != 0) ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("test socket: cannot bind");
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+}  // namespace
+
+refused_port::refused_port() { fd_ = bound_loopback_socket(false, port_); }
+refused_port::~refused_port() { ::close(fd_); }
+
+scripted_server::scripted_server()
+    : fallback_(scripted_answer::http("HTTP/1.0 404 Not Found", {}, "no scripted answer")) {
+  listen_fd_ = bound_loopback_socket(true, port_);
+  acceptor_ = std::thread([this] { accept_loop(); });
+}
+
+scripted_server::scripted_server(std::vector<scripted_answer> sequence) : scripted_server() {
+  std::lock_guard lock(mutex_);
+  sequence_ = std::move(sequence);
+}
+
+scripted_server::~scripted_server() { stop(); }
+
+std::string scripted_server::address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string scripted_server::url(std::string_view path) const {
+  return "http://" + address() + std::string(path);
+}
+
+void scripted_server::add(scripted_answer answer) {
+  std::lock_guard lock(mutex_);
+  sequence_.push_back(std::move(answer));
+}
+
+void scripted_server::route(std::string path, scripted_answer answer) {
+  std::lock_guard lock(mutex_);
+  routes_[std::move(path)] = std::move(answer);
+}
+
+void scripted_server::set_fallback(scripted_answer answer) {
+  std::lock_guard lock(mutex_);
+  fallback_ = std::move(answer);
+}
+
+std::size_t scripted_server::connections() const {
+  std::lock_guard lock(mutex_);
+  return connections_.size();
+}
+
+bool scripted_server::wait_for_connections(std::size_t count, int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return connections_.size() >= count; });
+}
+
+std::string scripted_server::request(std::size_t index, int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    return index < connections_.size() && connections_[index]->ended;
+  });
+  if (index >= connections_.size()) return "";
+  return connections_[index]->received;
+}
+
+std::vector<std::string> scripted_server::requests(int timeout_ms) const {
+  std::vector<std::string> all;
+  for (std::size_t i = 0; i < connections(); ++i) all.push_back(request(i, timeout_ms));
+  return all;
+}
+
+std::vector<std::string> scripted_server::targets(int timeout_ms) const {
+  std::vector<std::string> all;
+  for (const std::string& request : requests(timeout_ms)) all.push_back(target_of(request));
+  return all;
+}
+
+void scripted_server::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+    ::shutdown(listen_fd_, SHUT_RDWR);
+    for (const auto& conn : connections_)
+      if (conn->fd >= 0) ::shutdown(conn->fd, SHUT_RDWR);
+  }
+  acceptor_.join();
+  for (std::thread& thread : threads_) thread.join();
+  ::close(listen_fd_);
+}
+
+void scripted_server::accept_loop() {
+  for (;;) {
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    std::lock_guard lock(mutex_);
+    if (fd < 0) {
+      if (!stopping_ && errno == EINTR) continue;
+      return;
+    }
+    if (stopping_) {
+      ::close(fd);
+      return;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    auto conn = std::make_shared<connection>();
+    conn->fd = fd;
+    // An unprompted answer is taken in the order of the connections.
+    if (next_ < sequence_.size() && !sequence_[next_].read_request) {
+      conn->answer = sequence_[next_++];
+      conn->has_answer = true;
+    }
+    connections_.push_back(conn);
+    threads_.emplace_back([this, conn] { serve(conn); });
+    changed_.notify_all();
+  }
+}
+
+scripted_answer scripted_server::choose(const std::string& received) {
+  const std::string target = target_of(received);
+  std::lock_guard lock(mutex_);
+  if (auto found = routes_.find(target); found != routes_.end()) return found->second;
+  if (auto found = routes_.find(path_of(target)); found != routes_.end()) return found->second;
+  if (next_ < sequence_.size()) return sequence_[next_++];
+  return fallback_;
+}
+
+void scripted_server::serve(const std::shared_ptr<connection>& conn) {
+  int fd;
+  {
+    std::lock_guard lock(mutex_);
+    fd = conn->fd;
+  }
+  bool open = true;
+  auto read_some = [&] {
+    char buffer[4096];
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got < 0 && errno == EINTR) return;
+    if (got <= 0) {
+      open = false;
+      return;
+    }
+    std::lock_guard lock(mutex_);
+    conn->received.append(buffer, static_cast<std::size_t>(got));
+  };
+  auto received_header = [&] {
+    std::lock_guard lock(mutex_);
+    return conn->received.find("\r\n\r\n") != std::string::npos;
+  };
+
+  scripted_answer answer = conn->answer;
+  if (!conn->has_answer) {
+    while (open && !received_header()) read_some();
+    std::string so_far;
+    {
+      std::lock_guard lock(mutex_);
+      so_far = conn->received;
+    }
+    answer = choose(so_far);
+  }
+  for (const std::string& write : answer.writes)
+    if (!send_all(fd, write)) break;
+
+  switch (answer.end) {
+    case scripted_answer::ending::reset: {
+      const linger abort{1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+      break;
+    }
+    case scripted_answer::ending::close:
+      ::shutdown(fd, SHUT_WR);
+      while (open) read_some();
+      break;
+    case scripted_answer::ending::silent:
+      while (open) read_some();
+      break;
+  }
+  std::lock_guard lock(mutex_);
+  ::close(fd);
+  conn->fd = -1;
+  conn->ended = true;
+  changed_.notify_all();
+}
+
+}  // namespace testing_support

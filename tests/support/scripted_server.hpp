@@ -1,0 +1,128 @@
+// A scripted TCP server on 127.0.0.1 for the tests: it records the exact bytes
+// each connection sends and answers with exact bytes (any status line,
+// headers, a body, cut off or not), or closes, resets, or stays silent.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+// What the server does on one connection.
+struct scripted_answer {
+  enum class ending {
+    close,   // half-close after the writes, so the client reads the end of the data
+    reset,   // abort with a reset after the writes
+    silent,  // after the writes say nothing more and keep the connection open
+  };
+
+  // Wait for the request's empty line (or the end of the connection) before
+  // answering. An unprompted answer goes out as soon as the connection is
+  // accepted.
+  bool read_request = true;
+  // Each sent with a send call of its own, in order.
+  std::vector<std::string> writes;
+  ending end = ending::close;
+
+  // The bytes as they are, then the ending.
+  static scripted_answer bytes(std::string data, ending end = ending::close);
+  // status_line CR LF, each header CR LF, CR LF, body; then a close.
+  static scripted_answer http(std::string_view status_line,
+                              std::initializer_list<std::string_view> headers,
+                              std::string_view body);
+  static scripted_answer closing() { return bytes(""); }
+  static scripted_answer resetting() { return bytes("", ending::reset); }
+  static scripted_answer silent() { return bytes("", ending::silent); }
+
+  // Answers without waiting for a request.
+  scripted_answer& unprompted();
+  // Splits everything into writes of at most size bytes each.
+  scripted_answer& in_pieces(std::size_t size);
+  // Cuts the answer after its first count bytes (the rest is never sent).
+  scripted_answer& cut_after(std::size_t count);
+  scripted_answer& then(ending how);
+};
+
+// Serves connections on its own threads. An answer is chosen per connection:
+// a route for the request's target, else the next answer of the sequence,
+// else the fallback (a 404 unless set).
+class scripted_server {
+ public:
+  scripted_server();
+  explicit scripted_server(std::vector<scripted_answer> sequence);
+  ~scripted_server();
+  scripted_server(const scripted_server&) = delete;
+  scripted_server& operator=(const scripted_server&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // "127.0.0.1:PORT"
+  std::string address() const;
+  // "http://127.0.0.1:PORT" followed by path.
+  std::string url(std::string_view path = "/") const;
+
+  // The answer to the next connection that no route takes.
+  void add(scripted_answer answer);
+  // The answer to every request whose target is path, or an absolute URL
+  // with that path (as sent to a proxy or with the full URL).
+  void route(std::string path, scripted_answer answer);
+  void set_fallback(scripted_answer answer);
+
+  // Connections accepted so far.
+  std::size_t connections() const;
+  // Waits until count connections have been accepted (at most timeout_ms).
+  bool wait_for_connections(std::size_t count, int timeout_ms = 10000) const;
+  // The exact bytes received on connection index (0 first), once it has
+  // ended: the client closed or reset it, or the server reset it. Waits at
+  // most timeout_ms; then gives what has arrived so far.
+  std::string request(std::size_t index, int timeout_ms = 10000) const;
+  // Every accepted connection's bytes, each as request() gives them.
+  std::vector<std::string> requests(int timeout_ms = 10000) const;
+  // The request targets (second word of the first line), in connection order.
+  std::vector<std::string> targets(int timeout_ms = 10000) const;
+
+  // Closes the listening socket and every connection and joins the threads.
+  void stop();
+
+ private:
+  struct connection;
+  void accept_loop();
+  void serve(const std::shared_ptr<connection>& conn);
+  scripted_answer choose(const std::string& received);
+
+  int listen_fd_ = -1;
+  std::uint16_t port_ = 0;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<scripted_answer> sequence_;
+  std::size_t next_ = 0;
+  std::map<std::string, scripted_answer> routes_;
+  scripted_answer fallback_;
+  std::vector<std::shared_ptr<connection>> connections_;
+  std::vector<std::thread> threads_;
+  bool stopping_ = false;
+  std::thread acceptor_;
+};
+
+// A loopback port that is bound but not listening: a connect to it is refused.
+class refused_port {
+ public:
+  refused_port();
+  ~refused_port();
+  refused_port(const refused_port&) = delete;
+  refused_port& operator=(const refused_port&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace testing_support

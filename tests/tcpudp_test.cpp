@@ -1,0 +1,449 @@
+// The socket component base: construction and destruction, the queue, the
+// window procedure, resolution, connect, send, receive and their traces.
+#include "tcpip/tcpudp.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/sockets.hpp"
+#include "tcpip/tcp.hpp"
+#include "tests/support/scripted_server.hpp"
+
+namespace {
+
+using namespace tcpip;
+using testing_support::refused_port;
+using testing_support::scripted_answer;
+using testing_support::scripted_server;
+
+constexpr std::uint32_t loopback = 0x0100007Fu;
+
+struct trace_log {
+  std::vector<std::pair<std::string, TTraceLevel>> lines;
+  TTraceProc proc() {
+    return [this](const std::string& s, TTraceLevel level) { lines.emplace_back(s, level); };
+  }
+  std::vector<std::string> texts() const {
+    std::vector<std::string> all;
+    for (const auto& line : lines) all.push_back(line.first);
+    return all;
+  }
+};
+
+// A TCP component that records its queued socket operations and acts on the
+// queue step message, as every asynchronous descendant must.
+class recording_tcp : public T_TcpIp {
+ public:
+  using T_TcpIp::T_TcpIp;
+  std::vector<std::string> calls;
+  std::vector<std::uint32_t> messages;
+
+  void Resolve() override {
+    calls.push_back("resolve");
+    T_TcpIp::Resolve();
+  }
+  void Connect() override {
+    calls.push_back("connect");
+    T_TcpIp::Connect();
+  }
+  void Disconnect() override {
+    calls.push_back("disconnect");
+    T_TcpIp::Disconnect();
+  }
+  void WndProc(platform::TMessage& message) override {
+    messages.push_back(message.Msg);
+    if (message.Msg == uwm_socketevent && platform::LParamLo(message) == ev_next_action) {
+      ProcessNext();
+      return;
+    }
+    T_TcpIp::WndProc(message);
+  }
+};
+
+// An operation that notes whether it ran and when it was freed.
+class noting_operation : public tl_tcpip {
+ public:
+  noting_operation(std::vector<std::string>* log, std::string name)
+      : log_(log), name_(std::move(name)) {}
+  ~noting_operation() override { log_->push_back("freed " + name_); }
+  void Execute() override { log_->push_back("ran " + name_); }
+
+ private:
+  std::vector<std::string>* log_;
+  std::string name_;
+};
+
+void connect_to(T_tcpudp& component, const scripted_server& server) {
+  component.Host = "127.0.0.1";
+  component.Port = server.port();
+  component.OpenConnection();
+  ASSERT_NE(component.Socket, -1);
+}
+
+TEST(AddressToText, WritesTheBytesMostSignificantFirst) {
+  EXPECT_EQ(AddressToText(platform::htonl(0xC0A80001u)), "192.168.0.1");
+  EXPECT_EQ(AddressToText(loopback), "127.0.0.1");
+  EXPECT_EQ(AddressToText(0), "0.0.0.0");
+}
+
+TEST(ResolveHost, DottedNamesAndFailures) {
+  EXPECT_EQ(ResolveHost("127.0.0.1"), loopback);
+  EXPECT_EQ(ResolveHost(""), no_address);
+  EXPECT_EQ(ResolveHost("no..such.host"), no_address);
+  EXPECT_EQ(ResolveHost("255.255.255.255"), no_address) << "the broadcast address means none";
+  EXPECT_EQ(platform::ntohl(ResolveHost("localhost")) >> 24, 127u);
+}
+
+TEST(Resolve, UnresolvableAndEmptyHostsRaiseAndStayResolving) {
+  for (const std::string host : {"no..such.host", ""}) {
+    T_TcpIp component(nullptr);
+    component.Host = host;
+    try {
+      component.OpenConnection();
+      FAIL() << "no exception for '" << host << "'";
+    } catch (const E_TcpIpError& error) {
+      EXPECT_EQ(error.message(), "Couldn't resolve hostname " + host);
+    }
+    EXPECT_EQ(component.State, st_resolving);
+    EXPECT_EQ(component.Actions.Count(), 0) << "the connect was never queued";
+    EXPECT_EQ(component.Socket, -1);
+  }
+}
+
+TEST(Connect, RefusedConnectTracesCloseThenFailureAndRaisesNothing) {
+  refused_port refused;
+  trace_log log;
+  T_TcpIp component(nullptr);
+  component.OnTrace = log.proc();
+  component.Host = "127.0.0.1";
+  component.Port = refused.port();
+  component.OpenConnection();
+  EXPECT_EQ(component.Socket, -1);
+  EXPECT_EQ(component.State, st_ready);
+  EXPECT_EQ(component.Actions.Count(), 0);
+  ASSERT_EQ(log.lines.size(), 2u);
+  EXPECT_EQ(log.lines[0].first.rfind("Closed socket ID ", 0), 0u);
+  EXPECT_EQ(log.lines[1].first, "Failed to open output socket " +
+                                    std::to_string(static_cast<std::int16_t>(refused.port())) +
+                                    " to host 127.0.0.1");
+  EXPECT_EQ(log.lines[1].second, tt_socket);
+  component.Get();
+  EXPECT_EQ(component.Stream.Size(), 0u);
+}
+
+TEST(Connect, PortAbove32767IsTracedNegative) {
+  trace_log log;
+  T_TcpIp component(nullptr);
+  component.OnTrace = log.proc();
+  std::int32_t no_socket = -1;
+  component.ConnectSocket(no_socket, 40000, loopback);
+  EXPECT_EQ(log.texts(), std::vector<std::string>{"Failed to open output socket -25536 to host 127.0.0.1"});
+}
+
+TEST(Connect, SuccessfulConnectAndCloseTraces) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  trace_log log;
+  T_TcpIp component(nullptr);
+  component.OnTrace = log.proc();
+  connect_to(component, server);
+  const std::string id = std::to_string(component.Socket);
+  EXPECT_FALSE(component.Closed);
+  component.Disconnect();
+  EXPECT_EQ(component.Socket, -1);
+  EXPECT_EQ(component.State, st_idle);
+  const std::string port = std::to_string(static_cast<std::int16_t>(server.port()));
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                             "Opened output socket " + port + " to host 127.0.0.1 successfully; ID " + id,
+                             "Closed socket ID " + id}));
+  std::int32_t none = -1;
+  component.CloseSocket(none);
+  EXPECT_EQ(log.lines.size(), 2u) << "closing no socket traces nothing";
+}
+
+TEST(SendAndReceive, TraceLinesAndCommandLevel) {
+  scripted_server server({scripted_answer::bytes("OK\r\n")});
+  trace_log log;
+  T_TcpIp component(nullptr);
+  connect_to(component, server);
+  component.OnTrace = log.proc();
+  const std::string id = std::to_string(component.Socket);
+  EXPECT_TRUE(component.SendCommand("HELLO"));
+  EXPECT_TRUE(component.SendCommand(""));
+  std::string line;
+  component.ReadLine(component.Socket, line);
+  EXPECT_EQ(line, "OK");
+  const std::vector<std::pair<std::string, TTraceLevel>> expected = {
+      {"Sent 7 bytes on socket ID " + id, tt_socket},
+      {"HELLO", tt_command},
+      {"Sent 2 bytes on socket ID " + id, tt_socket},
+      {"", tt_command},
+      {"Received 1 bytes on socket ID " + id, tt_socket},
+      {"Received 1 bytes on socket ID " + id, tt_socket},
+      {"Received 1 bytes on socket ID " + id, tt_socket},
+      {"Received 1 bytes on socket ID " + id, tt_socket}};
+  EXPECT_EQ(log.lines, expected);
+  component.Disconnect();
+  EXPECT_EQ(server.request(0), "HELLO\r\n\r\n");
+}
+
+struct read_line_row {
+  std::string bytes;
+  std::vector<std::string> lines;  // successive ReadLine results
+  const char* why;
+};
+
+void PrintTo(const read_line_row& row, std::ostream* out) { *out << row.why; }
+
+class ReadLine : public testing::TestWithParam<read_line_row> {};
+
+TEST_P(ReadLine, ReadsOneLine) {
+  const read_line_row& row = GetParam();
+  scripted_server server({scripted_answer::bytes(row.bytes).unprompted()});
+  T_TcpIp component(nullptr);
+  connect_to(component, server);
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < row.lines.size(); ++i) {
+    std::string line = "stale";
+    component.ReadLine(component.Socket, line);
+    lines.push_back(line);
+  }
+  EXPECT_EQ(lines, row.lines) << row.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bytes, ReadLine,
+    testing::Values(read_line_row{"abc\r\n", {"abc"}, "CR LF ends the line, both dropped"},
+                    read_line_row{"a\rb\n", {"ab"}, "a CR inside the line is dropped"},
+                    read_line_row{"abc", {""}, "a line cut off by the end is lost"},
+                    read_line_row{"\r\n", {""}, "an empty line"},
+                    read_line_row{"one\ntwo\n", {"one", "two"}, "no byte of the next line is taken"},
+                    read_line_row{"", {""}, "nothing before the end"}));
+
+TEST(SocketState, NoneUnconnectedConnectedAndEof) {
+  scripted_server server({scripted_answer::bytes("x").unprompted()});
+  T_TcpIp component(nullptr);
+  EXPECT_EQ(component.SocketState(-1), 0);
+  EXPECT_TRUE(component.Eof(-1));
+  const std::int32_t fresh = component.CreateSocket();
+  EXPECT_EQ(component.SocketState(fresh), 1);
+  EXPECT_TRUE(component.Eof(fresh));
+  platform::closesocket(fresh);
+
+  connect_to(component, server);
+  EXPECT_EQ(component.SocketState(component.Socket), 2);
+  EXPECT_FALSE(component.Eof(component.Socket));
+  std::int32_t length = 0;
+  component.ReceiveBuf(component.Socket, nullptr, length, 16);
+  EXPECT_EQ(length, 1);
+  EXPECT_FALSE(component.Eof(component.Socket));
+  component.ReceiveBuf(component.Socket, nullptr, length, 16);
+  EXPECT_EQ(length, 0);
+  EXPECT_TRUE(component.Closed);
+  EXPECT_EQ(component.SocketState(component.Socket), 2) << "still connected as far as the socket knows";
+  EXPECT_TRUE(component.Eof(component.Socket)) << "but the end has been found";
+}
+
+// Stands in for the send call: hands over at most `limit` bytes per call.
+class short_sends {
+ public:
+  explicit short_sends(std::vector<int> limits) : limits_(std::move(limits)) {
+    old_ = platform::replace_send([this](platform::TSocket, const char* buf, int len, int) {
+      const int limit = calls < limits_.size() ? limits_[calls] : len;
+      ++calls;
+      if (limit < 0) {
+        platform::WSASetLastError(platform::WSAEWOULDBLOCK);
+        return -1;
+      }
+      const int count = std::min(limit, len);
+      sent.append(buf, static_cast<std::size_t>(count));
+      return count;
+    });
+  }
+  ~short_sends() { platform::replace_send(old_); }
+  std::string sent;
+  std::size_t calls = 0;
+
+ private:
+  std::vector<int> limits_;
+  platform::send_function old_;
+};
+
+TEST(SendString, ShortSendLeavesTheRestForTheNextSendBuf) {
+  T_TcpIp component(nullptr);
+  short_sends double_of_send({4});
+  EXPECT_FALSE(component.SendString(7, "0123456789"));
+  EXPECT_EQ(component.PendingText, "456789");
+  EXPECT_EQ(component.SendBuf(7, "XY", 2), 2);
+  EXPECT_EQ(double_of_send.sent, "0123456789XY") << "the remainder goes first";
+  EXPECT_EQ(component.PendingText, "");
+  EXPECT_TRUE(component.SendString(7, ""));
+}
+
+TEST(SendString, NewBytesWaitBehindARemainderThatStillCannotGo) {
+  T_TcpIp component(nullptr);
+  short_sends double_of_send({4, -1});
+  EXPECT_FALSE(component.SendString(7, "0123456789"));
+  EXPECT_FALSE(component.SendString(7, "AB"));
+  EXPECT_EQ(component.PendingText, "456789AB") << "nothing lost, nothing reordered";
+  EXPECT_EQ(double_of_send.calls, 2u) << "AB was not offered while 456789 waited";
+  EXPECT_EQ(component.SendBuf(7, "C", 1), 1);
+  EXPECT_EQ(double_of_send.sent, "0123456789ABC");
+}
+
+TEST(Queue, ProcessNextRunsOnlyWhenIdleOrReady) {
+  std::vector<std::string> log;
+  T_TcpIp component(nullptr);
+  component.Actions.Add(new noting_operation(&log, "a"));
+  component.State = st_resolving;
+  component.ProcessNext();
+  EXPECT_TRUE(log.empty());
+  component.State = st_ready;
+  component.ProcessNext();
+  EXPECT_EQ(log, (std::vector<std::string>{"ran a", "freed a"}));
+  component.ProcessNext();
+  EXPECT_EQ(log.size(), 2u) << "an empty queue does nothing";
+}
+
+TEST(Destruction, QueuedOperationsAreFreedWithoutRunning) {
+  std::vector<std::string> log;
+  {
+    recording_tcp component(nullptr);
+    component.State = st_resolving;  // nothing may run
+    component.OpenConnection();
+    component.QueueOperation(new noting_operation(&log, "a"));
+    component.QueueOperation(new noting_operation(&log, "b"));
+    EXPECT_EQ(component.Actions.Count(), 4);
+    EXPECT_TRUE(component.calls.empty());
+  }
+  EXPECT_EQ(log, (std::vector<std::string>{"freed a", "freed b"}));
+}
+
+TEST(Destruction, OpenSocketIsClosedWithoutATraceLine) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  trace_log log;
+  {
+    T_TcpIp component(nullptr);
+    connect_to(component, server);
+    component.OnTrace = log.proc();
+  }
+  EXPECT_TRUE(log.lines.empty());
+  server.request(0);  // returns once the server has seen the connection end
+}
+
+class link_recorder : public T_Net_Component {
+ public:
+  using T_Net_Component::T_Net_Component;
+  std::vector<T_Net_Component*> gone;
+  void LinkDestroyed(T_Net_Component* Sender) override { gone.push_back(Sender); }
+};
+
+TEST(Destruction, LinksHearOfTheComponentsEnd) {
+  link_recorder first(nullptr), second(nullptr);
+  T_Net_Component* component = new T_TcpIp(nullptr);
+  component->Links.Add(&first);
+  component->Links.Add(nullptr);
+  component->Links.Add(&second);
+  delete component;
+  EXPECT_EQ(first.gone, std::vector<T_Net_Component*>{component});
+  EXPECT_EQ(second.gone, std::vector<T_Net_Component*>{component});
+}
+
+TEST(Destruction, OwnerFreesTheComponent) {
+  platform::TComponent owner(nullptr);
+  auto* component = new T_TcpIp(&owner);
+  EXPECT_EQ(owner.ComponentCount(), 1);
+  EXPECT_EQ(owner.Components(0), component);
+}
+
+TEST(WndProc, QueryEndSessionAnswersOneAndOtherMessagesAreLeftAlone) {
+  T_TcpIp component(nullptr);
+  EXPECT_EQ(platform::SendMessageA(component.Window, 17, 0, 0), 1);
+  EXPECT_EQ(platform::SendMessageA(component.Window, 1281, 0, platform::MakeLParam(ev_next_action, 0)), 0);
+  EXPECT_EQ(platform::SendMessageA(component.Window, 1234, 5, 6), 0);
+}
+
+TEST(WndProc, HostResolvedWithNoLookupPendingChangesNothing) {
+  T_TcpIp component(nullptr);
+  component.State = st_resolving;
+  component.Actions.Add(new tl_socket(&component, sa_connect));
+  platform::SendMessageA(component.Window, uwm_hostresolved, 0, 0);
+  EXPECT_EQ(component.State, st_resolving);
+  EXPECT_EQ(component.Address, no_address);
+  EXPECT_EQ(component.Actions.Count(), 1);
+}
+
+TEST(Async, DottedAddressPostsHostResolvedAtOnce) {
+  std::vector<platform::TMessage> got;
+  const platform::HWND window =
+      platform::AllocateHWnd([&](platform::TMessage& m) { got.push_back(m); });
+  const std::shared_ptr<char[]> buffer = ResolveHostAsync("127.0.0.1", window, uwm_hostresolved);
+  ASSERT_NE(buffer, nullptr);
+  // Already queued: one pass of the loop delivers it without waiting.
+  EXPECT_EQ(platform::ProcessMessages(), 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].Msg, uwm_hostresolved);
+  EXPECT_EQ(got[0].WParam, 0);
+  EXPECT_EQ(got[0].LParam, 0);
+  EXPECT_EQ(ResolveHostAsync("", window, uwm_hostresolved), nullptr);
+  EXPECT_EQ(platform::ProcessMessages(), 0) << "an empty name posts nothing";
+  platform::DeallocateHWnd(window);
+}
+
+TEST(Async, GetReturnsAtOnceAndPostedQueueStepsRunTheOperationsInOrder) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  recording_tcp component(nullptr);
+  component.Async = true;
+  component.Host = "127.0.0.1";
+  component.Port = server.port();
+  component.Get();
+  EXPECT_EQ(component.Socket, -1);
+  EXPECT_EQ(component.Stream.Size(), 0u);
+  EXPECT_EQ(component.Actions.Count(), 2);
+  EXPECT_TRUE(component.calls.empty()) << "nothing runs before the loop delivers";
+
+  ASSERT_TRUE(platform::RunMessageLoop([&] { return component.calls.size() == 2; }, 10000));
+  EXPECT_EQ(component.calls, (std::vector<std::string>{"resolve", "connect"}));
+  EXPECT_EQ(component.State, st_ready);
+  EXPECT_EQ(component.Address, loopback);
+  EXPECT_NE(component.Socket, -1);
+  EXPECT_EQ(component.LookupBuffer, nullptr);
+  // Two queue steps, the lookup's message (the second step is spent while
+  // resolving), then the step that the lookup's end posts.
+  const std::vector<std::uint32_t> first_four(component.messages.begin(),
+                                              component.messages.begin() + 4);
+  EXPECT_EQ(first_four, (std::vector<std::uint32_t>{1281, 1281, 1280, 1281}));
+  ASSERT_TRUE(server.wait_for_connections(1));
+}
+
+TEST(Async, LookupOfANameRunsInTheBackground) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  recording_tcp component(nullptr);
+  component.Async = true;
+  component.Host = "localhost";
+  component.Port = server.port();
+  component.OpenConnection();
+  platform::ProcessMessages();
+  EXPECT_EQ(component.calls, std::vector<std::string>{"resolve"});
+  EXPECT_NE(component.LookupBuffer, nullptr) << "the lookup is under way";
+  ASSERT_TRUE(platform::RunMessageLoop([&] { return component.calls.size() == 2; }, 10000));
+  EXPECT_EQ(platform::ntohl(component.Address) >> 24, 127u);
+}
+
+TEST(SyncLimit, SilentServerMakesAReceiveGiveUp) {
+  const auto old = platform::sync_time_limit();
+  platform::set_sync_time_limit(std::chrono::milliseconds(200));
+  scripted_server server({scripted_answer::silent().unprompted()});
+  T_TcpIp component(nullptr);
+  component.Host = "127.0.0.1";
+  component.Port = server.port();
+  component.Get();
+  platform::set_sync_time_limit(old);
+  EXPECT_TRUE(component.Closed);
+  EXPECT_EQ(component.Stream.Size(), 0u);
+}
+
+}  // namespace

@@ -92,9 +92,10 @@ TEST(Sockets, RefusedConnectAndUnconnectedSocketGiveTheLibrarysNumbers) {
 }
 
 TEST(Sockets, SendToAResetConnectionFailsWithoutSigpipe) {
-  scripted_server server({scripted_answer::resetting().unprompted()});
+  scripted_server server({scripted_answer::resetting()});
   const TSocket s = connected_to(server);
-  server.request(0);  // the server has reset the connection
+  ASSERT_EQ(send(s, "GET\r\n\r\n", 7, 0), 7);
+  server.request(0);  // returns once the server has reset the connection
   // The first send may still be accepted locally; a later one must fail, and
   // the process must survive it.
   int result = 0;

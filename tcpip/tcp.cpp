@@ -11,9 +11,7 @@ void T_TcpIp::Get() {
   while (!Eof(Socket)) {
     std::int32_t count = 0;
     ReceiveBuf(Socket, Buffer.get(), count, buffer_size);
-    for (std::int32_t written = 0; written < count;)
-      written += static_cast<std::int32_t>(
-          Stream.Write(Buffer.get() + written, static_cast<std::size_t>(count - written)));
+    if (count > 0) AppendToStream(Buffer.get(), count);
   }
   Stream.SetPosition(0);
 }

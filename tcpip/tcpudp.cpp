@@ -126,6 +126,12 @@ void T_tcpudp::DropActions() {
   }
 }
 
+void T_tcpudp::AppendToStream(const char* bytes, std::int32_t count) {
+  for (std::int32_t written = 0; written < count;)
+    written += static_cast<std::int32_t>(
+        Stream.Write(bytes + written, static_cast<std::size_t>(count - written)));
+}
+
 void T_tcpudp::RunFirstAction() {
   std::unique_ptr<platform::TObject> first(Actions.First());
   Actions.Delete(0);

@@ -172,6 +172,8 @@ class T_tcpudp : public T_Net_Component {
     OnTrace(text, level);
   }
 
+  // Appends count bytes to Stream, writing again until all are written.
+  void AppendToStream(const char* bytes, std::int32_t count);
   // Removes the first queued operation, runs it and frees it.
   void RunFirstAction();
   // Frees every queued operation without running it.

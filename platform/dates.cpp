@@ -11,7 +11,7 @@ namespace platform {
 namespace {
 
 // Days from 0001-01-01 to the given date (the civil-from-days algorithm).
-long days_from_civil(long year, unsigned month, unsigned day) {
+constexpr long days_from_civil(long year, unsigned month, unsigned day) {
   year -= month <= 2;
   const long era = (year >= 0 ? year : year - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(year - era * 400);
@@ -21,7 +21,7 @@ long days_from_civil(long year, unsigned month, unsigned day) {
 }
 
 // 1899-12-30 counted from 1970-01-01.
-const long epoch_offset = days_from_civil(1899, 12, 30);
+constexpr long epoch_offset = days_from_civil(1899, 12, 30);
 
 std::function<TDateTime()>& replaced_clock() {
   static std::function<TDateTime()> clock;

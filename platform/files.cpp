@@ -9,7 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -213,5 +217,128 @@ bool find_next_file(find_handle handle, find_data& data) {
 }
 
 void find_close(find_handle handle) { delete handle; }
+
+}  // namespace platform
+
+// Atomic whole-file writes.
+namespace platform {
+namespace {
+
+bool named_temporary_files = false;
+
+std::string reason(int number) { return std::strerror(number); }
+
+[[noreturn]] void fail_create(std::string_view library_path, int number) {
+  throw EFCreateError("Cannot create file \"" + std::string(library_path) + "\". " +
+                      reason(number));
+}
+
+[[noreturn]] void fail_write(int number) { throw EWriteError("Stream write error. " + reason(number)); }
+
+// Blocks the signals that end a program from the keyboard or a supervisor for
+// as long as it lives; a signal that arrives meanwhile is delivered after.
+class termination_signals_held {
+ public:
+  termination_signals_held() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, number);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~termination_signals_held() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  termination_signals_held(const termination_signals_held&) = delete;
+  termination_signals_held& operator=(const termination_signals_held&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// The temporary file: unnamed where the file system allows it (O_TMPFILE, so
+// that even a killed program leaves nothing), else a hidden name beside the
+// target. It is removed unless committed.
+class temporary_file {
+ public:
+  temporary_file(const std::string& directory, const std::string& name) : directory_(directory) {
+    if (!named_temporary_files) {
+      fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+      if (fd_ >= 0) return;
+      if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return;  // no such directory
+    }
+    path_ = directory_ + "/." + name + ".part-XXXXXX";
+    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+      path_.clear();
+      return;
+    }
+    const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+  }
+  ~temporary_file() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  temporary_file(const temporary_file&) = delete;
+  temporary_file& operator=(const temporary_file&) = delete;
+
+  int fd() const { return fd_; }
+
+  // Puts the written file in place under `target`; errno tells a failure.
+  bool commit(const std::string& target) {
+    if (path_.empty()) {
+      // An unnamed file gets a free hidden name first; the rename then
+      // replaces the target atomically.
+      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+      const std::string stem = directory_ + "/." + std::to_string(::getpid()) + ".part-";
+      for (int attempt = 0; path_.empty(); ++attempt) {
+        const std::string candidate = stem + std::to_string(attempt);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          path_ = candidate;
+        } else if (errno != EEXIST || attempt == 100) {
+          return false;
+        }
+      }
+    }
+    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string directory_;
+  std::string path_;  // empty while the file has no name
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<Exception> EFCreateError::copy() const {
+  return std::make_unique<EFCreateError>(*this);
+}
+void EFCreateError::raise() const { throw *this; }
+std::unique_ptr<Exception> EWriteError::copy() const { return std::make_unique<EWriteError>(*this); }
+void EWriteError::raise() const { throw *this; }
+
+void set_named_temporary_files(bool named) { named_temporary_files = named; }
+
+void write_file_atomically(std::string_view library_path, std::string_view data) {
+  const std::string target = host_path(library_path);
+  const auto slash = target.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty()) fail_create(library_path, EISDIR);
+
+  termination_signals_held held;
+  temporary_file file(directory, name);
+  if (file.fd() < 0) fail_create(library_path, errno);
+  for (std::size_t written = 0; written < data.size();) {
+    const ssize_t n = ::write(file.fd(), data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail_write(n < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(file.fd()) != 0) fail_write(errno);
+  if (!file.commit(target)) fail_create(library_path, errno);
+}
 
 }  // namespace platform

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/runtime.hpp"
 
 namespace platform {
 
@@ -63,5 +66,36 @@ find_handle find_first_file(std::string_view pattern, find_data& data);
 bool find_next_file(find_handle handle, find_data& data);
 // Ends an enumeration; invalid_find_handle is ignored.
 void find_close(find_handle handle);
+
+// Raised when a file cannot be created: "Cannot create file "NAME". REASON".
+class EFCreateError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* class_name() const noexcept override { return "EFCreateError"; }
+  std::unique_ptr<Exception> copy() const override;
+  [[noreturn]] void raise() const override;
+};
+
+// Raised when the bytes of a file cannot all be written:
+// "Stream write error. REASON".
+class EWriteError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* class_name() const noexcept override { return "EWriteError"; }
+  std::unique_ptr<Exception> copy() const override;
+  [[noreturn]] void raise() const override;
+};
+
+// Makes `data` the whole content of the file named by the library path,
+// creating it or replacing a file of that name. The file appears complete or
+// not at all: the bytes go to a temporary file in the same directory, which is
+// synced and then renamed into place; a failure removes the temporary file and
+// raises EFCreateError or EWriteError. Termination signals wait until the
+// file is in place or gone, so an interruption leaves no partial file.
+void write_file_atomically(std::string_view library_path, std::string_view data);
+
+// For tests only: makes write_file_atomically use a named temporary file, as
+// it does where the file system offers no unnamed ones.
+void set_named_temporary_files(bool named);
 
 }  // namespace platform

@@ -3,6 +3,9 @@
 #include "platform/files.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <ctime>
@@ -155,6 +158,89 @@ TEST(FindFiles, LastWriteTimeInPackedDateFields) {
   const auto [old_date, old_time] = packed_date_of(dir, 86400 * 365);
   EXPECT_EQ(old_date, (1 << 5) | 1);
   EXPECT_EQ(old_time, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Lowers the file-size limit of this process for one scope, so that writes
+// beyond it fail (with the signal the kernel sends for it ignored).
+class file_size_limit {
+ public:
+  explicit file_size_limit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = previous_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~file_size_limit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*previous_handler_)(int) = SIG_DFL;
+};
+
+// Every case runs with unnamed temporary files and again with named ones, the
+// way taken where the file system has no unnamed files.
+class AtomicWrite : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { platform::set_named_temporary_files(GetParam()); }
+  void TearDown() override { platform::set_named_temporary_files(false); }
+};
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFiles, AtomicWrite, testing::Values(false, true));
+
+TEST_P(AtomicWrite, CreatesOrReplacesTheWholeFileAndLeavesNothingElse) {
+  temp_dir dir;
+  fs::create_directory(dir / "Strips");
+  const std::string bytes("GIF89a\0\x01\x02 strip", 16);
+  platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", bytes);
+  EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), bytes);
+  EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+
+  platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", "new");
+  EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), "new");
+  EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+}
+
+TEST_P(AtomicWrite, AMissingDirectoryIsACreateErrorThatLeavesNothing) {
+  temp_dir dir;
+  const std::string name = library_spelling(dir.path()) + "\\NOSUCH\\qv261207.gif";
+  try {
+    platform::write_file_atomically(name, "GIF89a");
+    FAIL() << "no error";
+  } catch (const platform::EFCreateError& error) {
+    EXPECT_EQ(error.message().rfind("Cannot create file \"" + name + "\". ", 0), 0u)
+        << error.message();
+    EXPECT_STREQ(error.class_name(), "EFCreateError");
+  }
+  EXPECT_TRUE(testing_support::list_dir(dir.path()).empty());
+}
+
+TEST_P(AtomicWrite, AWriteThatFailsHalfwayKeepsTheOldFileAndLeavesNoPart) {
+  temp_dir dir;
+  write_file(dir / "qv261207.gif", "old strip");
+  const std::string library_name = library_spelling(dir.path()) + "\\QV261207.GIF";
+  {
+    file_size_limit limit(1000);
+    EXPECT_THROW(platform::write_file_atomically(library_name, std::string(5000, 'x')),
+                 platform::EWriteError);
+  }
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), "old strip");
+  EXPECT_EQ(testing_support::list_dir(dir.path()), std::vector<std::string>{"qv261207.gif"});
+
+  {
+    file_size_limit limit(1000);
+    EXPECT_THROW(platform::write_file_atomically(library_spelling(dir.path()) + "\\NEW.GIF",
+                                                 std::string(5000, 'x')),
+                 platform::EWriteError);
+  }
+  EXPECT_EQ(testing_support::list_dir(dir.path()), std::vector<std::string>{"qv261207.gif"});
 }
 
 }  // namespace

@@ -18,8 +18,8 @@ struct TComic {
 
 inline constexpr std::size_t comic_count = 30;
 
-// Row 7 ("quorvel") is the default comic. Prefixes are not unique: rows 3 and
-// 24 share "dk".
+// Index 7 ("quorvel") is the default comic. Prefixes are not unique: indices 3
+// and 24 (rows 4 and 25 of the comic list) share "dk".
 extern const std::array<TComic, comic_count> Comics;
 
 }  // namespace app

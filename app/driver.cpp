@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "app/download.hpp"
 #include "app/options.hpp"
 #include "lib/os.hpp"
 
@@ -13,7 +14,7 @@ void main_block() {
   std::cout << "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
   HandleOptions(DefaultParams);
   HandleOptions(qlib::command_tail());
-  // The download run of the chosen comic goes here; it reads Settings.
+  DownloadRun();
 }
 
 }  // namespace app

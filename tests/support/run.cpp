@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,12 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
     for (const auto& name : options.unset_env) unsetenv(name.c_str());
     for (const auto& [name, value] : options.set_env) setenv(name.c_str(), value.c_str(), 1);
+    if (options.file_size_limit >= 0) {
+      signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead
+      rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                   static_cast<rlim_t>(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -19,6 +19,7 @@ struct run_options {
   std::map<std::string, std::string> set_env;       // added or replaced
   std::vector<std::string> unset_env;
   int timeout_seconds = 120;                        // the program is killed after this
+  long file_size_limit = -1;  // bytes a file may grow to (writes beyond fail); -1: no limit
 };
 
 // Runs `program` with `args` (argv[1..]) and waits for it.

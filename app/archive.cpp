@@ -1,0 +1,173 @@
+// The archive scan and strip download.
+#include "app/archive.hpp"
+
+#include "app/comics.hpp"
+#include "lib/chars.hpp"
+#include "lib/types.hpp"
+#include "platform/files.hpp"
+#include "platform/runtime.hpp"
+#include "tcpip/url.hpp"
+
+namespace app {
+namespace {
+
+std::string comic_path(const TComic& comic) {
+  return "/" + std::string(comic.Section) + "/" + std::string(comic.Key);
+}
+
+void report_progress(const std::string& url) {
+  if (ProgressProc) ProgressProc(qlib::short_str("Getting " + url));
+}
+
+// An image is kept only when its own response succeeded: a status line below
+// 300 and at least the bytes a Content-Length announced.
+bool image_response_usable(const tcpip::T_HTTP& http) {
+  const std::size_t size = http.Stream.Size();
+  if (size == 0 || !http.StatusReceived || http.StatusCode >= 300) return false;
+  return http.ContentLength <= 0 || size >= static_cast<std::size_t>(http.ContentLength);
+}
+
+TDateObj* date_of(const platform::TStringList& list, int index) {
+  return dynamic_cast<TDateObj*>(list.Objects(index));
+}
+
+// The calendar date of a day whose month and day the page gives: this year,
+// or last year when that date is still ahead of the local clock.
+platform::TDateTime entry_date(std::string_view date_text) {
+  const platform::TDateTime now = platform::Now();
+  int year = 0, month = 0, day = 0;
+  platform::DecodeDate(now, year, month, day);
+  const int entry_month = tcpip::MonthFromName(std::string(date_text.substr(0, 3)));
+  const int entry_day = platform::str_to_int(date_text.substr(std::min<std::size_t>(5, date_text.size()), 2));
+  if (now < platform::EncodeDate(year, entry_month, entry_day)) --year;
+  return platform::EncodeDate(year, entry_month, entry_day);
+}
+
+}  // namespace
+
+TProgressProc ProgressProc = nullptr;
+
+std::unique_ptr<TDateObj> TDateObj::CreateCopy(const TDateObj& source) {
+  auto copy = std::make_unique<TDateObj>();
+  copy->FDate = source.FDate;
+  return copy;
+}
+
+std::string TDateObj::GetDateString() const { return platform::FormatYYMMDD(FDate); }
+
+std::string ParseCalendarLine(std::string_view line, std::uint8_t ComicIndex,
+                              platform::TDateTime& date) {
+  const TComic& comic = Comics[ComicIndex];
+  const std::string pattern = "<option value=\"" + comic_path(comic) + "/archive/cal-";
+  const auto entry = qlib::lower_ascii(line).find(pattern);
+  if (entry == std::string::npos) return {};
+
+  // The path as read, from "/" + Section up to the closing quote. When the
+  // section is spelt in another case, the entry's own value is taken.
+  auto start = line.find("/" + std::string(comic.Section));
+  if (start == std::string_view::npos) start = entry + std::string_view("<option value=\"").size();
+  std::string path;
+  const auto quote = line.find('"', start);
+  if (quote != std::string_view::npos) path = std::string(line.substr(start, quote - start));
+
+  const std::string text(line);
+  const auto last_gt = static_cast<std::size_t>(tcpip::PosN(">", text, -1));
+  const std::string date_text = qlib::trim_controls(last_gt == 0 ? text : text.substr(last_gt));
+  try {
+    date = entry_date(date_text);
+  } catch (...) {
+    date = 0;  // month, day or date that cannot be read: no entry
+  }
+  return path;
+}
+
+std::string ParseImageLine(std::string_view line, std::uint8_t ComicIndex) {
+  const std::string pattern = comic_path(Comics[ComicIndex]) + "/archive/images/";
+  const auto found = qlib::lower_ascii(line).find(pattern);
+  if (found == std::string::npos) return {};
+  const std::string_view rest = line.substr(found + pattern.size());
+  const auto gif = rest.find("gif");
+  if (gif == std::string_view::npos) return {};  // names no image
+  return std::string(rest.substr(0, gif + 3));
+}
+
+void ReadCalendar(std::uint8_t ComicIndex, platform::TMemoryStream& body,
+                  platform::TStringList& days) {
+  body.Seek(0, platform::soBeginning);
+  platform::TStringList lines;
+  lines.LoadFromStream(body);
+  auto spare = std::make_unique<TDateObj>();
+  for (int i = lines.Count() - 1; i >= 0; --i) {
+    const std::string path = ParseCalendarLine(lines[i], ComicIndex, spare->FDate);
+    if (path.empty() || spare->FDate == 0) continue;
+    days.AddObject(path, spare.release());
+    spare = std::make_unique<TDateObj>();
+  }
+}
+
+void ReadDayPage(std::uint8_t ComicIndex, platform::TMemoryStream& body, const TDateObj& day,
+                 platform::TStringList& images) {
+  platform::TStringList lines;
+  lines.LoadFromStream(body);
+  for (int i = lines.Count() - 1; i >= 0; --i) {
+    const std::string name = ParseImageLine(lines[i], ComicIndex);
+    if (!name.empty()) images.AddObject(name, TDateObj::CreateCopy(day).release());
+  }
+}
+
+bool StripExists(const std::string& DateText, const std::string& TargetDir,
+                 std::uint8_t ComicIndex) {
+  try {
+    return platform::file_exists(TargetDir + std::string(Comics[ComicIndex].Prefix) + DateText +
+                                 ".gif");
+  } catch (...) {
+    return false;
+  }
+}
+
+void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http) {
+  const TComic& comic = Comics[ComicIndex];
+  platform::TStringList days(true);    // owns the date objects
+  platform::TStringList images(true);
+
+  const bool no_cache = http.NoCache;
+  http.NoCache = true;  // the calendar must be fresh whatever the user chose
+  http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/";
+  http.Get();
+  ReadCalendar(ComicIndex, http.Stream, days);
+  for (int i = days.Count() - 1; i >= 0; --i) {
+    const TDateObj* date = date_of(days, i);
+    if (!date || StripExists(date->GetDateString(), TargetDir, ComicIndex)) days.Delete(i);
+  }
+  http.NoCache = no_cache;
+
+  for (int i = days.Count() - 1; i >= 0; --i) {
+    http.URL = std::string(comic.BaseURL) + days[i];
+    report_progress(http.URL);
+    http.Get();
+    ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
+  }
+
+  for (int i = images.Count() - 1; i >= 0; --i) {
+    const TDateObj* date = date_of(images, i);
+    if (!date) {
+      images.Delete(i);
+      continue;
+    }
+    const std::string date_text = date->GetDateString();
+    // Checked again before every request: a strip saved earlier in this run
+    // stops the other candidates of its date.
+    if (StripExists(date_text, TargetDir, ComicIndex)) {
+      images.Delete(i);
+      continue;
+    }
+    http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/images/" + images[i];
+    report_progress(http.URL);
+    http.Get();
+    if (!image_response_usable(http)) continue;  // the day's next image may serve
+    platform::write_file_atomically(
+        TargetDir + std::string(comic.Prefix) + date_text + ".gif", http.Stream.View());
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,409 @@
+// The archive scan: calendar and day-page lines, and whole scans through a
+// scripted server standing as the proxy, with the exact requests they make
+// and the strip files they leave.
+#include "app/archive.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/comics.hpp"
+#include "platform/dates.hpp"
+#include "tcpip/url.hpp"
+#include "tests/support/run.hpp"
+#include "tests/support/scripted_server.hpp"
+
+namespace {
+
+using platform::EncodeDate;
+using testing_support::scripted_answer;
+using testing_support::scripted_server;
+
+constexpr std::uint8_t quorvel = 7;
+constexpr std::uint8_t owlfred = 29;
+
+// Sets the local clock for one scope.
+class fixed_clock {
+ public:
+  explicit fixed_clock(platform::TDateTime now) { platform::SetClock([now] { return now; }); }
+  ~fixed_clock() { platform::SetClock({}); }
+};
+
+const platform::TDateTime morning_of_7_dec_2026 = EncodeDate(2026, 12, 7) + 10.0 / 24;
+
+struct calendar_row {
+  const char* line;
+  std::uint8_t comic;
+  const char* path;          // expected path
+  platform::TDateTime date;  // expected date (-1: left as it was)
+  const char* why;
+};
+
+void PrintTo(const calendar_row& row, std::ostream* out) { *out << row.line; }
+
+class CalendarLine : public testing::TestWithParam<calendar_row> {};
+
+TEST_P(CalendarLine, GivesPathAndDate) {
+  const calendar_row& row = GetParam();
+  fixed_clock clock(morning_of_7_dec_2026);
+  platform::TDateTime date = -1;
+  EXPECT_EQ(app::ParseCalendarLine(row.line, row.comic, date), row.path) << row.why;
+  EXPECT_EQ(date, row.date) << row.why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CalendarLine,
+    testing::Values(
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-20261207.html\">Dec. 07, 2026",
+                     quorvel, "/comics/quorvel/archive/cal-20261207.html",
+                     EncodeDate(2026, 12, 7), "today stays in this year"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-20261208.html\">Dec. 08, 2026",
+                     quorvel, "/comics/quorvel/archive/cal-20261208.html",
+                     EncodeDate(2025, 12, 8), "tomorrow goes to last year"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Jan. 15, 2026", quorvel,
+                     "/comics/quorvel/archive/cal-x.html", EncodeDate(2026, 1, 15),
+                     "the year on the page plays no part"},
+        calendar_row{"  <OPTION VALUE=\"/comics/quorvel/Archive/CAL-20261201.HTML\">DEC. 01",
+                     quorvel, "/comics/quorvel/Archive/CAL-20261201.HTML",
+                     EncodeDate(2026, 12, 1), "pattern and month ignore case; path as read"},
+        calendar_row{"<option value=\"/COMICS/Quorvel/archive/cal-20261201.html\">Dec. 01", quorvel,
+                     "/COMICS/Quorvel/archive/cal-20261201.html", EncodeDate(2026, 12, 1),
+                     "a section in other letters still gives the entry's own path"},
+        calendar_row{"<option value=\"/comics/cricket/archive/cal-20261207.html\">Dec. 07, 2026",
+                     quorvel, "", -1, "another comic's entry is no entry; date untouched"},
+        calendar_row{"<option value=\"/partner/owlfred/archive/cal-20261206.html\">Dec. 06",
+                     owlfred, "/partner/owlfred/archive/cal-20261206.html",
+                     EncodeDate(2026, 12, 6), "the partner section"},
+        calendar_row{"<option value=\"/comics/owlfred/archive/cal-20261206.html\">Dec. 06",
+                     owlfred, "", -1, "the partner comic is not under comics"},
+        calendar_row{"Dec. 05 <option value=\"/comics/quorvel/archive/cal-5.html\"", quorvel,
+                     "/comics/quorvel/archive/cal-5.html", EncodeDate(2026, 12, 5),
+                     "no '>': the whole trimmed line is the date text"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html\">Dec.  3, 2026\t\r",
+                     quorvel, "/comics/quorvel/archive/cal-1.html", EncodeDate(2026, 12, 3),
+                     "a day with a leading blank; controls trimmed"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html\">Dez. 03, 2026", quorvel,
+                     "/comics/quorvel/archive/cal-1.html", 0, "an unknown month: no date"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html\">Dec. 3, 2026", quorvel,
+                     "/comics/quorvel/archive/cal-1.html", 0, "a one-digit day: no date"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html\">Nov. 31", quorvel,
+                     "/comics/quorvel/archive/cal-1.html", 0, "an impossible day: no date"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html>Dec. 03", quorvel, "",
+                     EncodeDate(2026, 12, 3), "no closing quote: no path"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-1.html\">", quorvel,
+                     "/comics/quorvel/archive/cal-1.html", 0, "no date text at all"},
+        calendar_row{"", quorvel, "", -1, "an empty line"}));
+
+struct leap_row {
+  platform::TDateTime now;
+  platform::TDateTime expected;
+  const char* why;
+};
+
+class LeapDay : public testing::TestWithParam<leap_row> {};
+
+TEST_P(LeapDay, TwentyNinthOfFebruary) {
+  fixed_clock clock(GetParam().now);
+  platform::TDateTime date = -1;
+  app::ParseCalendarLine("<option value=\"/comics/quorvel/archive/cal-0229.html\">Feb. 29",
+                         quorvel, date);
+  EXPECT_EQ(date, GetParam().expected) << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, LeapDay,
+    testing::Values(leap_row{EncodeDate(2028, 3, 1), EncodeDate(2028, 2, 29),
+                             "leap year, the day has passed"},
+                    leap_row{EncodeDate(2028, 2, 29) + 0.5, EncodeDate(2028, 2, 29),
+                             "leap year, the day itself"},
+                    leap_row{EncodeDate(2028, 2, 28), 0, "ahead in a leap year: 2027 has none"},
+                    leap_row{EncodeDate(2029, 3, 1), 0, "not a leap year"}));
+
+struct image_row {
+  const char* line;
+  std::uint8_t comic;
+  const char* name;
+  const char* why;
+};
+
+void PrintTo(const image_row& row, std::ostream* out) { *out << row.line; }
+
+class ImageLine : public testing::TestWithParam<image_row> {};
+
+TEST_P(ImageLine, GivesTheName) {
+  EXPECT_EQ(app::ParseImageLine(GetParam().line, GetParam().comic), GetParam().name)
+      << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ImageLine,
+    testing::Values(
+        image_row{"<img src=\"/comics/quorvel/archive/images/quorvel-20261207.gif\" width=\"640\">",
+                  quorvel, "quorvel-20261207.gif", "the usual reference"},
+        image_row{"<IMG SRC=\"/COMICS/QUORVEL/ARCHIVE/IMAGES/Strip-1.gif\">", quorvel,
+                  "Strip-1.gif", "pattern ignores case, the name is as read"},
+        image_row{"<img src=\"/comics/quorvel/archive/images/a.gif.gif\">", quorvel, "a.gif",
+                  "the name ends at the first gif"},
+        image_row{"<img src=\"/comics/quorvel/archive/images/A.GIF\">", quorvel, "",
+                  "no gif in lower case after the pattern: no image"},
+        image_row{"<img src=\"/comics/quorvel/archive/images/\">", quorvel, "",
+                  "the pattern alone names no image"},
+        image_row{"<img src=\"/comics/cricket/archive/images/c.gif\">", quorvel, "",
+                  "another comic's image"},
+        image_row{"<img src=\"/partner/owlfred/archive/images/o.gif\">", owlfred, "o.gif",
+                  "the partner section"},
+        image_row{"<p>gif</p>", quorvel, "", "no pattern"}));
+
+std::string page(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\r\n";
+  return text;
+}
+
+TEST(ReadCalendar, KeepsEntriesWithPathAndDateLastLineFirst) {
+  fixed_clock clock(morning_of_7_dec_2026);
+  platform::TMemoryStream body;
+  const std::string text = page({
+      "<select>",
+      "<option value=\"/comics/quorvel/archive/cal-20261207.html\">Dec. 07, 2026",
+      "<option value=\"/comics/quorvel/archive/cal-bad.html\">Xyz. 06, 2026",
+      "<option value=\"/comics/quorvel/archive/cal-20261205.html\">Dec. 05, 2026",
+      "</select>",
+  });
+  body.Write(text.data(), text.size());  // position at the end: the reader seeks itself
+  platform::TStringList days(true);
+  app::ReadCalendar(quorvel, body, days);
+  ASSERT_EQ(days.Count(), 2);
+  EXPECT_EQ(days[0], "/comics/quorvel/archive/cal-20261205.html");
+  EXPECT_EQ(days[1], "/comics/quorvel/archive/cal-20261207.html");
+  EXPECT_EQ(dynamic_cast<app::TDateObj*>(days.Objects(0))->GetDateString(), "261205");
+  EXPECT_EQ(dynamic_cast<app::TDateObj*>(days.Objects(1))->GetDateString(), "261207");
+}
+
+TEST(ReadDayPage, EachImageGetsItsOwnCopyOfTheDate) {
+  platform::TMemoryStream body;
+  const std::string text = page({"<img src=\"/comics/quorvel/archive/images/a.gif\">",
+                                 "<img src=\"/comics/quorvel/archive/images/b.gif\">"});
+  body.Write(text.data(), text.size());
+  body.Seek(0, platform::soBeginning);
+  app::TDateObj day;
+  day.FDate = EncodeDate(2026, 3, 4);
+  platform::TStringList images(true);
+  app::ReadDayPage(quorvel, body, day, images);
+  ASSERT_EQ(images.Count(), 2);
+  EXPECT_EQ(images[0], "b.gif");  // last line first
+  EXPECT_EQ(images[1], "a.gif");
+  EXPECT_NE(images.Objects(0), images.Objects(1));
+  EXPECT_EQ(dynamic_cast<app::TDateObj*>(images.Objects(1))->GetDateString(), "260304");
+}
+
+// A scan of the default comic through a scripted server standing as proxy.
+class Scan : public testing::Test {
+ protected:
+  void SetUp() override {
+    http_.Proxy = server_.address();
+    target_ = dir_.path() + "/";
+  }
+
+  std::string base() const { return std::string(app::Comics[quorvel].BaseURL); }
+  std::string url(const std::string& path) const { return base() + path; }
+
+  static std::string calendar_line(const std::string& ymd, const std::string& text) {
+    return "<option value=\"/comics/quorvel/archive/cal-" + ymd + ".html\">" + text;
+  }
+  static std::string image_line(const std::string& name) {
+    return "<img src=\"/comics/quorvel/archive/images/" + name + "\">";
+  }
+  static scripted_answer ok(const std::string& body) {
+    return scripted_answer::http("HTTP/1.0 200 OK", {"Content-Type: text/html"}, body);
+  }
+  void route_day(const std::string& ymd, const std::vector<std::string>& images) {
+    std::vector<std::string> lines = {"<html>"};
+    for (const auto& name : images) lines.push_back(image_line(name));
+    server_.route("/comics/quorvel/archive/cal-" + ymd + ".html", ok(page(lines)));
+  }
+  void route_image(const std::string& name, scripted_answer answer) {
+    server_.route("/comics/quorvel/archive/images/" + name, std::move(answer));
+  }
+  static scripted_answer gif(const std::string& bytes) {
+    return scripted_answer::http("HTTP/1.0 200 OK", {"Content-Type: image/gif"}, bytes);
+  }
+
+  void run() { app::FetchArchive(quorvel, target_, http_); }
+  std::string strip(const std::string& yymmdd) const {
+    return testing_support::read_file(dir_ / ("qv" + yymmdd + ".gif"));
+  }
+
+  fixed_clock clock_{morning_of_7_dec_2026};
+  scripted_server server_;
+  testing_support::temp_dir dir_;
+  std::string target_;
+  tcpip::T_HTTP http_{nullptr};
+};
+
+TEST_F(Scan, RequestsInOrderAndSavesTheFirstUsableImageOfEachDay) {
+  server_.route("/comics/quorvel/archive/",
+                ok(page({"<select>", calendar_line("20261207", "Dec. 07, 2026"),
+                         calendar_line("20261206", "Dec. 06, 2026"),
+                         calendar_line("20261205", "Dec. 05, 2026"), "</select>"})));
+  route_day("20261207", {"s7.gif"});
+  route_day("20261206", {"s6a.gif", "s6b.gif"});
+  route_day("20261205", {"s5.gif"});
+  route_image("s7.gif", gif("GIF89a-seven"));
+  route_image("s6a.gif", scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>gone</html>"));
+  route_image("s6b.gif", gif("GIF89a-six-b"));
+  route_image("s5.gif", gif("GIF89a-five"));
+  run();
+
+  const std::vector<std::string> expected = {
+      url("/comics/quorvel/archive/"),
+      url("/comics/quorvel/archive/cal-20261207.html"),  // day pages: top entry first
+      url("/comics/quorvel/archive/cal-20261206.html"),
+      url("/comics/quorvel/archive/cal-20261205.html"),
+      url("/comics/quorvel/archive/images/s5.gif"),  // images: lowest entry first
+      url("/comics/quorvel/archive/images/s6a.gif"),
+      url("/comics/quorvel/archive/images/s6b.gif"),  // the first one failed
+      url("/comics/quorvel/archive/images/s7.gif"),
+  };
+  EXPECT_EQ(server_.targets(), expected);
+  EXPECT_EQ(strip("261207"), "GIF89a-seven");
+  EXPECT_EQ(strip("261206"), "GIF89a-six-b");
+  EXPECT_EQ(strip("261205"), "GIF89a-five");
+  EXPECT_EQ(testing_support::list_dir(dir_.path()).size(), 3u);  // no temporary files
+}
+
+TEST_F(Scan, OnlyTheCalendarRequestAsksForAFreshPageUnlessNoCacheIsSet) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
+  route_day("20261207", {"s7.gif"});
+  route_image("s7.gif", gif("GIF89a"));
+  run();
+  std::string host, ignored;
+  tcpip::ParseURL(base(), ignored, ignored, ignored, host, ignored, ignored);
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "GET " + url("/comics/quorvel/archive/") + " HTTP/1.0\r\nHost: " + host +
+                             "\r\nPragma: no-cache\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(requests[1], "GET " + url("/comics/quorvel/archive/cal-20261207.html") +
+                             " HTTP/1.0\r\nHost: " + host + "\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(requests[2].find("Pragma"), std::string::npos);
+  EXPECT_FALSE(http_.NoCache);  // restored
+
+  std::remove((dir_ / "qv261207.gif").c_str());
+  http_.NoCache = true;
+  run();
+  requests = server_.requests();
+  ASSERT_EQ(requests.size(), 6u);
+  for (std::size_t i = 3; i < 6; ++i)
+    EXPECT_NE(requests[i].find("\r\nPragma: no-cache\r\n"), std::string::npos) << i;
+  EXPECT_TRUE(http_.NoCache);
+}
+
+TEST_F(Scan, AStripOnDiskStopsItsDayPageAndImage) {
+  server_.route("/comics/quorvel/archive/",
+                ok(page({calendar_line("20261207", "Dec. 07"), calendar_line("20261206", "Dec. 06"),
+                         calendar_line("20261206", "Dec. 06")})));  // listed twice
+  route_day("20261207", {"s7.gif"});
+  route_day("20261206", {"s6.gif"});
+  route_image("s6.gif", gif("new"));
+  testing_support::write_file(dir_ / "qv261207.gif", "kept");
+  run();
+  const std::vector<std::string> expected = {
+      url("/comics/quorvel/archive/"),
+      url("/comics/quorvel/archive/cal-20261206.html"),  // twice: two entries
+      url("/comics/quorvel/archive/cal-20261206.html"),
+      url("/comics/quorvel/archive/images/s6.gif"),  // once: the file exists by then
+  };
+  EXPECT_EQ(server_.targets(), expected);
+  EXPECT_EQ(strip("261207"), "kept");
+  EXPECT_EQ(strip("261206"), "new");
+}
+
+std::vector<std::string>& progress_lines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+TEST_F(Scan, ProgressLinesForDayPagesAndImagesOnly) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
+  route_day("20261207", {"s7.gif"});
+  route_image("s7.gif", gif("GIF89a"));
+  progress_lines().clear();
+  app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
+  run();
+  app::ProgressProc = nullptr;
+  const std::vector<std::string> expected = {
+      "Getting " + url("/comics/quorvel/archive/cal-20261207.html"),
+      "Getting " + url("/comics/quorvel/archive/images/s7.gif"),
+  };
+  EXPECT_EQ(progress_lines(), expected);
+}
+
+struct failed_image_row {
+  scripted_answer answer;
+  const char* why;
+};
+
+class UnusableImage : public Scan, public testing::WithParamInterface<failed_image_row> {};
+
+TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07"),
+                                                      calendar_line("20261206", "Dec. 06")})));
+  route_day("20261207", {"bad.gif", "good.gif"});
+  route_day("20261206", {"bad.gif"});
+  route_image("bad.gif", GetParam().answer);
+  route_image("good.gif", gif("GIF89a-good"));
+  run();
+  EXPECT_EQ(strip("261207"), "GIF89a-good") << GetParam().why;
+  EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{"qv261207.gif"})
+      << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UnusableImage,
+    testing::Values(
+        failed_image_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"),
+                         "an error status"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 301 Moved", {"Location: /x.gif"}, "moved"),
+                         "a redirection counts as a failure"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 100"},
+                                               std::string(50, 'g')),
+                         "cut off before its announced length"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, ""), "an empty body"},
+        failed_image_row{scripted_answer::bytes("GIF89a without any header"),
+                         "no status line in this response"},
+        failed_image_row{scripted_answer::resetting(), "a reset connection"},
+        failed_image_row{scripted_answer::closing(), "a connection closed at once"}));
+
+TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
+  server_.route("/comics/quorvel/archive/",
+                scripted_answer::http("HTTP/1.1 200 OK", {}, page({calendar_line("1", "Dec. 07")})));
+  server_.route("/comics/quorvel/archive/cal-1.html",
+                scripted_answer::http("HTTP/1.1 200 OK", {}, page({image_line("a.gif")})));
+  route_image("a.gif", scripted_answer::http("HTTP/1.1 200 OK", {"Content-Length: 6"}, "GIF89a"));
+  run();
+  EXPECT_EQ(strip("261207"), "GIF89a");
+}
+
+TEST_F(Scan, AStripOfOneComicStopsTheOtherWithTheSamePrefix) {
+  for (const std::string key : {"dustykid", "marvels"}) {
+    const std::string archive = "/comics/" + key + "/archive/";
+    server_.route(archive, ok("<option value=\"" + archive + "cal-7.html\">Dec. 07\n" +
+                              "<option value=\"" + archive + "cal-6.html\">Dec. 06\n"));
+    for (const std::string day : {"7", "6"}) {
+      const std::string image = key + day + ".gif";
+      server_.route(archive + "cal-" + day + ".html",
+                    ok("<img src=\"" + archive + "images/" + image + "\">\n"));
+      server_.route(archive + "images/" + image, gif(key + day));
+    }
+  }
+  testing_support::write_file(dir_ / "dk261206.gif", "older");
+  app::FetchArchive(3, target_, http_);  // Dusty Kid fetches the 7th
+  EXPECT_EQ(server_.targets().size(), 3u);
+  app::FetchArchive(24, target_, http_);  // Marvels finds both dates taken
+  EXPECT_EQ(server_.targets().size(), 4u);  // its calendar only
+  EXPECT_EQ(testing_support::read_file(dir_ / "dk261207.gif"), "dustykid7");
+  EXPECT_EQ(testing_support::read_file(dir_ / "dk261206.gif"), "older");
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+// The built quorvel downloading strips end to end: from comics-server at the
+// catalogue's own address and through it as a proxy, from scripted servers
+// for exact requests, and the ways a run ends with an error.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tcpip/url.hpp"
+#include "tests/support/http_fetch.hpp"
+#include "tests/support/run.hpp"
+#include "tests/support/scripted_server.hpp"
+#include "tests/support/server_process.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::read_file;
+using testing_support::run;
+using testing_support::run_options;
+using testing_support::scripted_answer;
+using testing_support::scripted_server;
+using testing_support::server_process;
+using testing_support::temp_dir;
+
+const std::string banner = "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+const std::string base_url = QUORVEL_BASE_URL;
+
+// One archived day as comics-server shows it.
+struct archived_day {
+  std::string ymd;    // "20261207"
+  std::string page;   // the day page's path
+  std::string image;  // the path of the strip, the first image on the page
+};
+
+std::vector<std::string> matches(const std::string& text, const std::string& pattern) {
+  std::vector<std::string> found;
+  const std::regex re(pattern);
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator();
+       ++it)
+    found.push_back((*it)[1]);
+  return found;
+}
+
+// The days the server's calendar of a comic lists, newest first, with the
+// strip each day page names first.
+std::vector<archived_day> archive_of(std::uint16_t port, const std::string& section_key) {
+  const auto calendar = testing_support::fetch(port, "/" + section_key + "/archive/");
+  std::vector<archived_day> days;
+  for (const auto& ymd : matches(calendar.body, "/archive/cal-([0-9]{8})\\.html")) {
+    archived_day day{ymd, "/" + section_key + "/archive/cal-" + ymd + ".html", ""};
+    const auto page = testing_support::fetch(port, day.page);
+    const auto images = matches(page.body, "(/" + section_key + "/archive/images/[^\"]+\\.gif)");
+    if (!images.empty()) day.image = images.front();
+    days.push_back(day);
+  }
+  return days;
+}
+
+std::string strip_name(const std::string& prefix, const archived_day& day) {
+  return prefix + day.ymd.substr(2) + ".gif";
+}
+
+// The progress lines of a first run: day pages newest first, then strips
+// oldest first.
+std::string progress_of(const std::vector<archived_day>& days) {
+  std::string lines;
+  for (const auto& day : days) lines += "Getting " + base_url + day.page + "\n";
+  for (auto day = days.rbegin(); day != days.rend(); ++day)
+    lines += "Getting " + base_url + day->image + "\n";
+  return lines;
+}
+
+void expect_archive_on_disk(const std::string& dir, std::uint16_t port, const std::string& prefix,
+                            const std::vector<archived_day>& days) {
+  std::vector<std::string> expected;
+  for (const auto& day : days) expected.push_back(strip_name(prefix, day));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(testing_support::list_dir(dir), expected);
+  for (const auto& day : days) {
+    const auto served = testing_support::fetch(port, day.image);
+    ASSERT_EQ(served.status, 200) << day.image;
+    EXPECT_EQ(read_file(dir + "/" + strip_name(prefix, day)), served.body) << day.image;
+  }
+}
+
+std::size_t log_lines(const server_process& server) {
+  const std::string log = server.err();
+  return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
+}
+
+TEST(CatalogueAddress, DefaultComicFromTheServerItNamesAndOnlyWhatIsNewOnTheNextRun) {
+  std::string protocol, user, password, host, port, path;
+  tcpip::ParseURL(base_url, protocol, user, password, host, port, path);
+  server_process server(COMICS_SERVER_BIN, {"--days", "10", "--log"});
+  ASSERT_TRUE(server.started()) << "comics-server could not listen on " << base_url;
+  ASSERT_EQ(std::to_string(server.port()), port);
+  const auto days = archive_of(server.port(), "comics/quorvel");
+  ASSERT_EQ(days.size(), 10u);
+
+  temp_dir cwd;
+  fs::create_directory(cwd / "Strips");  // found although the library spells it STRIPS
+  run_options options;
+  options.cwd = cwd.path();
+  auto result = run(QUORVEL_BIN, {"/target=strips"}, options);
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  EXPECT_EQ(result.out, banner + progress_of(days));
+  expect_archive_on_disk(cwd / "Strips", server.port(), "qv", days);
+  EXPECT_EQ(testing_support::list_dir(cwd.path()), std::vector<std::string>{"Strips"});
+
+  // Everything is there: only the calendar page is asked for, nothing is said.
+  const std::size_t requests_before = log_lines(server);
+  result = run(QUORVEL_BIN, {"/target=strips"}, options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, banner);
+  EXPECT_EQ(log_lines(server), requests_before + 1);
+  EXPECT_NE(server.err().rfind("GET /comics/quorvel/archive/ 200"), std::string::npos);
+
+  // One strip gone: exactly its day page and its image are fetched again.
+  const archived_day& lost = days[4];
+  fs::remove(cwd / ("Strips/" + strip_name("qv", lost)));
+  result = run(QUORVEL_BIN, {"/target=strips"}, options);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, banner + "Getting " + base_url + lost.page + "\nGetting " + base_url +
+                            lost.image + "\n");
+  expect_archive_on_disk(cwd / "Strips", server.port(), "qv", days);
+}
+
+class ThroughComicsServer : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(server_.started()); }
+  std::string proxy() const { return "/proxy=127.0.0.1:" + std::to_string(server_.port()); }
+  run_options in(const std::string& dir) const {
+    run_options options;
+    options.cwd = dir;
+    return options;
+  }
+
+  server_process server_{COMICS_SERVER_BIN, {"--listen", "127.0.0.1:0", "--days", "8"}};
+  temp_dir cwd_;
+};
+
+TEST_F(ThroughComicsServer, AnotherComicAndThePartnerComicThroughTheProxy) {
+  auto result = run(QUORVEL_BIN, {"/mode=cricket", proxy()}, in(cwd_.path()));
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  const auto cricket = archive_of(server_.port(), "comics/cricket");
+  EXPECT_EQ(result.out, banner + progress_of(cricket));
+
+  temp_dir partner;
+  result = run(QUORVEL_BIN, {"/mode=Owlfred", proxy(), "/verbatim=N"}, in(partner.path()));
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  EXPECT_EQ(result.out, banner);  // no progress lines, the banner all the same
+  expect_archive_on_disk(partner.path(), server_.port(), "ow",
+                         archive_of(server_.port(), "partner/owlfred"));
+  expect_archive_on_disk(cwd_.path(), server_.port(), "ck", cricket);
+}
+
+TEST_F(ThroughComicsServer, TwoComicsWithOnePrefixShareTheirDates) {
+  auto result = run(QUORVEL_BIN, {"/mode=dustykid", proxy(), "/verbatim=N"}, in(cwd_.path()));
+  EXPECT_EQ(result.exit_code, 0);
+  const auto dusty = archive_of(server_.port(), "comics/dustykid");
+  expect_archive_on_disk(cwd_.path(), server_.port(), "dk", dusty);
+
+  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in(cwd_.path()));
+  EXPECT_EQ(result.out, banner);  // every date is taken by the other comic
+
+  const auto marvels = archive_of(server_.port(), "comics/marvels");
+  fs::remove(cwd_ / strip_name("dk", dusty[2]));
+  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in(cwd_.path()));
+  EXPECT_EQ(result.out, banner + "Getting " + base_url + marvels[2].page + "\nGetting " +
+                            base_url + marvels[2].image + "\n");
+  EXPECT_EQ(read_file(cwd_ / strip_name("dk", dusty[2])),
+            testing_support::fetch(server_.port(), marvels[2].image).body);
+}
+
+TEST_F(ThroughComicsServer, AWriteThatFailsEndsTheRunAndLeavesNoPartialStrip) {
+  run_options options = in(cwd_.path());
+  options.file_size_limit = 4096;  // every strip is larger
+  const auto result = run(QUORVEL_BIN, {proxy(), "/verbatim=N"}, options);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(std::regex_search(
+      result.out, std::regex("\nException EWriteError in module quorvel at [0-9A-F]{16}\\.\n"
+                             "Stream write error\\. File too large\\.\n$")))
+      << result.out;
+  EXPECT_TRUE(testing_support::list_dir(cwd_.path()).empty());
+}
+
+TEST_F(ThroughComicsServer, ATargetDirectoryThatDoesNotExistEndsTheRun) {
+  const auto result = run(QUORVEL_BIN, {proxy(), "/target=nosuch\\dir", "/verbatim=N"},
+                          in(cwd_.path()));
+  EXPECT_EQ(result.exit_code, 1);
+  const auto oldest = archive_of(server_.port(), "comics/quorvel").back();
+  ASSERT_EQ(result.out.substr(0, banner.size()), banner);
+  EXPECT_TRUE(std::regex_match(
+      result.out.substr(banner.size()),
+      std::regex(std::string("Exception EFCreateError in module quorvel at [0-9A-F]{16}\\.\n") +
+                 "Cannot create file \"NOSUCH\\\\DIR\\\\qv" + oldest.ymd.substr(2) +
+                 "\\.gif\"\\. No such file or directory\\.\n")))
+      << result.out;
+  EXPECT_TRUE(testing_support::list_dir(cwd_.path()).empty());
+}
+
+TEST(ProxyErrors, AProxyHostThatCannotBeResolvedEndsTheRun) {
+  temp_dir cwd;
+  run_options options;
+  options.cwd = cwd.path();
+  // Two dots in a row: refused by the resolver itself, no name server asked.
+  const auto result = run(QUORVEL_BIN, {"/proxy=no..such..proxy:3128"}, options);
+  EXPECT_EQ(result.exit_code, 1);
+  ASSERT_EQ(result.out.substr(0, banner.size()), banner);
+  EXPECT_TRUE(std::regex_match(
+      result.out.substr(banner.size()),
+      std::regex("Exception E_TcpIpError in module quorvel at [0-9A-F]{16}\\.\n"
+                 "Couldn't resolve hostname no\\.\\.such\\.\\.proxy\\.\n")))
+      << result.out;
+  EXPECT_TRUE(testing_support::list_dir(cwd.path()).empty());
+}
+
+// A one-day archive on a scripted server that stands as proxy and records
+// every request.
+class ScriptedArchive : public testing::Test {
+ protected:
+  void SetUp() override {
+    server_.route("/comics/quorvel/archive/",
+                  scripted_answer::http("HTTP/1.0 200 OK", {},
+                                        "<option value=\"/comics/quorvel/archive/cal-1.html\">" +
+                                            today_text() + "\r\n"));
+    server_.route("/comics/quorvel/archive/cal-1.html",
+                  scripted_answer::http("HTTP/1.0 200 OK", {},
+                                        "<img src=\"/comics/quorvel/archive/images/1.gif\">\r\n"));
+    server_.route("/comics/quorvel/archive/images/1.gif",
+                  scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 6"}, "GIF89a"));
+  }
+
+  // Today as the calendar writes it ("Dec. 07, 2026").
+  static std::string today_text() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%b. %d, %Y", &local);
+    return text;
+  }
+
+  std::vector<std::string> run_with(std::vector<std::string> args) {
+    args.push_back("/proxy=" + server_.address());
+    run_options options;
+    options.cwd = cwd_.path();
+    const auto result = run(QUORVEL_BIN, args, options);
+    EXPECT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_EQ(testing_support::list_dir(cwd_.path()).size(), 1u);
+    return server_.requests();
+  }
+
+  scripted_server server_;
+  temp_dir cwd_;
+};
+
+TEST_F(ScriptedArchive, OmitProxyAsksForFreshCopiesOnEveryRequest) {
+  const auto requests = run_with({"/omit_proxy"});
+  ASSERT_EQ(requests.size(), 3u);
+  for (const auto& request : requests)
+    EXPECT_NE(request.find("\r\nPragma: no-cache\r\n"), std::string::npos) << request;
+}
+
+TEST_F(ScriptedArchive, WithoutOmitProxyOnlyTheCalendarIsAskedForFresh) {
+  const auto requests = run_with({"/omit_proxy=N"});
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "GET " + base_url + "/comics/quorvel/archive/ HTTP/1.0\r\n" +
+                             "Host: " + std::string(std::regex_replace(
+                                            base_url, std::regex("^[a-z]+://([^:/]+).*$"), "$1")) +
+                             "\r\nPragma: no-cache\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(requests[1].find("Pragma"), std::string::npos);
+  EXPECT_EQ(requests[2].find("Pragma"), std::string::npos);
+}
+
+}  // namespace

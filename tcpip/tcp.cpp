@@ -12,6 +12,8 @@ void T_TcpIp::Get() {
     std::int32_t count = 0;
     ReceiveBuf(Socket, Buffer.get(), count, buffer_size);
     if (count > 0) AppendToStream(Buffer.get(), count);
+    // Nothing waiting on a non-blocking socket: asking again would only spin.
+    if (count == 0 && !Closed) break;
   }
   Stream.SetPosition(0);
 }

@@ -10,8 +10,9 @@ class T_TcpIp : public T_tcpudp {
  public:
   using T_tcpudp::T_tcpudp;
 
-  // Queues resolve and connect, then reads until the end of the connection;
-  // Stream holds the bytes, positioned at 0. The socket stays open.
+  // Queues resolve and connect, then reads until the end of the connection
+  // (on a non-blocking socket only what is waiting); Stream holds the bytes,
+  // positioned at 0. The socket stays open.
   void Get() override;
   std::int32_t CreateSocket() override;
   // Binds to the port and local address and listens; failures are traced.

@@ -433,6 +433,28 @@ TEST(Async, LookupOfANameRunsInTheBackground) {
   EXPECT_EQ(platform::ntohl(component.Address) >> 24, 127u);
 }
 
+// A registered socket does not block: Get takes what is waiting and leaves
+// the rest to the notifications instead of asking again and again.
+TEST(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  recording_tcp component(nullptr);
+  component.Async = true;
+  component.Host = "127.0.0.1";
+  component.Port = server.port();
+  component.OpenConnection();
+  ASSERT_TRUE(platform::RunMessageLoop(
+      [&] {
+        return component.calls.size() == 2 && component.SocketState(component.Socket) == 2;
+      },
+      10000));
+  const std::int32_t connected = component.Socket;
+  component.Stream.Write("old", 3);
+  component.Get();
+  EXPECT_EQ(component.Stream.Size(), 0u);
+  EXPECT_EQ(component.Socket, connected);
+  EXPECT_FALSE(component.Closed);
+}
+
 TEST(SyncLimit, SilentServerMakesAReceiveGiveUp) {
   const auto old = platform::sync_time_limit();
   platform::set_sync_time_limit(std::chrono::milliseconds(200));

@@ -331,7 +331,7 @@ TEST(Destruction, OpenSocketIsClosedWithoutATraceLine) {
     component.OnTrace = log.proc();
   }
   EXPECT_TRUE(log.lines.empty());
-  server.request(0);  // returns once the server has seen the connection end
+  EXPECT_TRUE(server.wait_for_end(0)) << "the server saw the connection end";
 }
 
 class link_recorder : public T_Net_Component {

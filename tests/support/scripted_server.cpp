@@ -179,6 +179,13 @@ std::string scripted_server::request(std::size_t index, int timeout_ms) const {
   return connections_[index]->received;
 }
 
+bool scripted_server::wait_for_end(std::size_t index, int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    return index < connections_.size() && connections_[index]->ended;
+  });
+}
+
 std::vector<std::string> scripted_server::requests(int timeout_ms) const {
   std::vector<std::string> all;
   for (std::size_t i = 0; i < connections(); ++i) all.push_back(request(i, timeout_ms));

@@ -83,6 +83,8 @@ class scripted_server {
   // ended: the client closed or reset it, or the server reset it. Waits at
   // most timeout_ms; then gives what has arrived so far.
   std::string request(std::size_t index, int timeout_ms = 10000) const;
+  // Waits until connection index has ended (at most timeout_ms); true if it has.
+  bool wait_for_end(std::size_t index, int timeout_ms = 10000) const;
   // Every accepted connection's bytes, each as request() gives them.
   std::vector<std::string> requests(int timeout_ms = 10000) const;
   // The request targets (second word of the first line), in connection order.

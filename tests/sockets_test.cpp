@@ -115,6 +115,19 @@ TEST(Sockets, BlockingReceiveGivesUpAfterTheLimitAsAFailure) {
   closesocket(s);
 }
 
+TEST(Sockets, BlockingConnectGivesUpAfterTheLimitAsAFailure) {
+  time_limit limit(std::chrono::milliseconds(200));
+  testing_support::unanswered_port unanswered;
+  const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  const TSockAddrIn record = record_for(unanswered.port());
+  EXPECT_EQ(connect(s, &record, sizeof record), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT) << "never 'would block'";
+  TSockAddrIn peer{};
+  int length = sizeof peer;
+  EXPECT_EQ(getpeername(s, &peer, &length), SOCKET_ERROR);
+  closesocket(s);
+}
+
 TEST(Sockets, ReceiveOfTheEndClearsAnEarlierWouldBlock) {
   scripted_server server({scripted_answer::bytes("x").unprompted()});
   const TSocket s = connected_to(server);

@@ -101,8 +101,9 @@ bool send_all(int fd, const std::string& data) {
   return true;
 }
 
-// A socket bound to 127.0.0.1 on a port the system assigns, listening or not.
-int bound_loopback_socket(bool listening, std::uint16_t& port) {
+// A socket bound to 127.0.0.1 on a port the system assigns, listening (with
+// the given backlog) or not.
+int bound_loopback_socket(bool listening, std::uint16_t& port, int backlog = 16) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("test socket: socket failed");
   sockaddr_in address{};
@@ -111,7 +112,7 @@ int bound_loopback_socket(bool listening, std::uint16_t& port) {
   address.sin_port = 0;
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      (listening && ::listen(fd, 16) != 0) ||
+      (listening && ::listen(fd, backlog) != 0) ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     ::close(fd);
     throw std::runtime_error("test socket: cannot bind");
@@ -124,6 +125,27 @@ int bound_loopback_socket(bool listening, std::uint16_t& port) {
 
 refused_port::refused_port() { fd_ = bound_loopback_socket(false, port_); }
 refused_port::~refused_port() { ::close(fd_); }
+
+unanswered_port::unanswered_port() {
+  fd_ = bound_loopback_socket(true, port_, 0);
+  // A backlog of 0 holds one connection; this one fills it, so the kernel
+  // drops the handshake of any further connect.
+  queued_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port_);
+  if (queued_ < 0 || ::connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (queued_ >= 0) ::close(queued_);
+    ::close(fd_);
+    throw std::runtime_error("test socket: cannot fill the queue");
+  }
+}
+
+unanswered_port::~unanswered_port() {
+  ::close(queued_);
+  ::close(fd_);
+}
 
 scripted_server::scripted_server()
     : fallback_(scripted_answer::http("HTTP/1.0 404 Not Found", {}, "no scripted answer")) {

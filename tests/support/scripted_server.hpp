@@ -127,4 +127,20 @@ class refused_port {
   std::uint16_t port_ = 0;
 };
 
+// A loopback port that listens but never accepts, its one queue place taken:
+// a further connect to it gets no answer and waits.
+class unanswered_port {
+ public:
+  unanswered_port();
+  ~unanswered_port();
+  unanswered_port(const unanswered_port&) = delete;
+  unanswered_port& operator=(const unanswered_port&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int queued_ = -1;
+  std::uint16_t port_ = 0;
+};
+
 }  // namespace testing_support

@@ -235,13 +235,29 @@ class ScriptedArchive : public testing::Test {
                   scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 6"}, "GIF89a"));
   }
 
-  // Today as the calendar writes it ("Dec. 07, 2026").
-  static std::string today_text() {
+  static std::string today_text() { return day_text(0); }
+
+  // A day before today as the calendar writes it ("Dec. 07, 2026"), and as
+  // the strip file names it ("261207").
+  static std::tm day(int days_ago) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
+    local.tm_mday -= days_ago;
+    local.tm_hour = 12;  // clear of any change of daylight saving time
+    std::mktime(&local);
+    return local;
+  }
+  static std::string day_text(int days_ago) {
+    const std::tm date = day(days_ago);
     char text[32];
-    std::strftime(text, sizeof text, "%b. %d, %Y", &local);
+    std::strftime(text, sizeof text, "%b. %d, %Y", &date);
+    return text;
+  }
+  static std::string day_file(int days_ago) {
+    const std::tm date = day(days_ago);
+    char text[32];
+    std::strftime(text, sizeof text, "qv%y%m%d.gif", &date);
     return text;
   }
 
@@ -275,6 +291,46 @@ TEST_F(ScriptedArchive, WithoutOmitProxyOnlyTheCalendarIsAskedForFresh) {
                              "\r\nPragma: no-cache\r\nAccept: */*\r\n\r\n");
   EXPECT_EQ(requests[1].find("Pragma"), std::string::npos);
   EXPECT_EQ(requests[2].find("Pragma"), std::string::npos);
+}
+
+TEST_F(ScriptedArchive, RequestOrderAndWhichImagesAreSaved) {
+  const std::string archive = "/comics/quorvel/archive/";
+  auto option = [&](const std::string& name, int days_ago) {
+    return "<option value=\"" + archive + name + "\">" + day_text(days_ago) + "\r\n";
+  };
+  auto image = [&](const std::string& name) {
+    return "<img src=\"" + archive + "images/" + name + "\">\r\n";
+  };
+  auto ok = [](const std::string& body) {
+    return scripted_answer::http("HTTP/1.0 200 OK", {}, body);
+  };
+  server_.route(archive, ok("<select>\r\n" + option("cal-a.html", 0) + option("cal-b.html", 1) +
+                            option("cal-c.html", 2) + "</select>\r\n"));
+  server_.route(archive + "cal-a.html", ok(image("a.gif")));
+  server_.route(archive + "cal-b.html", ok(image("b1.gif") + "<p>\r\n" + image("b2.gif")));
+  server_.route(archive + "cal-c.html", ok(image("c.gif")));
+  server_.route(archive + "images/a.gif", ok(""));  // empty: nothing written
+  server_.route(archive + "images/b1.gif", scripted_answer::http("HTTP/1.0 404 Not Found", {},
+                                                                 "<html>not here</html>"));
+  server_.route(archive + "images/b2.gif", ok("GIF89a-b2"));
+  server_.route(archive + "images/c.gif",
+                scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 500"},
+                                      std::string(200, 'c')));  // cut off
+
+  run_options options;
+  options.cwd = cwd_.path();
+  const auto result = run(QUORVEL_BIN, {"/proxy=" + server_.address()}, options);
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  std::vector<std::string> expected;
+  for (const char* path : {"", "cal-a.html", "cal-b.html", "cal-c.html", "images/c.gif",
+                           "images/b1.gif", "images/b2.gif", "images/a.gif"})
+    expected.push_back(base_url + archive + path);
+  EXPECT_EQ(server_.targets(), expected);
+  std::string progress;
+  for (std::size_t i = 1; i < expected.size(); ++i) progress += "Getting " + expected[i] + "\n";
+  EXPECT_EQ(result.out, banner + progress);
+  EXPECT_EQ(testing_support::list_dir(cwd_.path()), std::vector<std::string>{day_file(1)});
+  EXPECT_EQ(read_file(cwd_ / day_file(1)), "GIF89a-b2");
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ platform::TDateTime entry_date(std::string_view date_text) {
   int year = 0, month = 0, day = 0;
   platform::DecodeDate(now, year, month, day);
   const int entry_month = tcpip::MonthFromName(std::string(date_text.substr(0, 3)));
-  const int entry_day = platform::str_to_int(date_text.substr(std::min<std::size_t>(5, date_text.size()), 2));
+  const std::size_t day_start = std::min<std::size_t>(5, date_text.size());
+  const int entry_day = platform::str_to_int(date_text.substr(day_start, 2));
   if (now < platform::EncodeDate(year, entry_month, entry_day)) --year;
   return platform::EncodeDate(year, entry_month, entry_day);
 }

@@ -233,7 +233,9 @@ std::string reason(int number) { return std::strerror(number); }
                       reason(number));
 }
 
-[[noreturn]] void fail_write(int number) { throw EWriteError("Stream write error. " + reason(number)); }
+[[noreturn]] void fail_write(int number) {
+  throw EWriteError("Stream write error. " + reason(number));
+}
 
 // Blocks the signals that end a program from the keyboard or a supervisor for
 // as long as it lives; a signal that arrives meanwhile is delivered after.
@@ -316,7 +318,9 @@ std::unique_ptr<Exception> EFCreateError::copy() const {
   return std::make_unique<EFCreateError>(*this);
 }
 void EFCreateError::raise() const { throw *this; }
-std::unique_ptr<Exception> EWriteError::copy() const { return std::make_unique<EWriteError>(*this); }
+std::unique_ptr<Exception> EWriteError::copy() const {
+  return std::make_unique<EWriteError>(*this);
+}
 void EWriteError::raise() const { throw *this; }
 
 void set_named_temporary_files(bool named) { named_temporary_files = named; }

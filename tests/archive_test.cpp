@@ -377,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
   server_.route("/comics/quorvel/archive/",
-                scripted_answer::http("HTTP/1.1 200 OK", {}, page({calendar_line("1", "Dec. 07")})));
+                scripted_answer::http("HTTP/1.1 200 OK", {},
+                                      page({calendar_line("1", "Dec. 07")})));
   server_.route("/comics/quorvel/archive/cal-1.html",
                 scripted_answer::http("HTTP/1.1 200 OK", {}, page({image_line("a.gif")})));
   route_image("a.gif", scripted_answer::http("HTTP/1.1 200 OK", {"Content-Length: 6"}, "GIF89a"));

@@ -21,6 +21,15 @@ bool is_status_line(const std::string& line) {
   return line.compare(0, 8, "HTTP/1.0") == 0 || line.compare(0, 8, "HTTP/1.1") == 0;
 }
 
+// A port given as text. Beyond 16 bits it would connect somewhere the user
+// never named, so it fails like a port that is no number.
+std::uint16_t port_number(const std::string& text) {
+  const std::int32_t port = platform::str_to_int(text);
+  if (port < 0 || port > 65535)
+    throw platform::EConvertError("'" + text + "' is not a valid port number");
+  return static_cast<std::uint16_t>(port);
+}
+
 }  // namespace
 
 void WriteString(platform::TMemoryStream& stream, const std::string& text) {
@@ -114,7 +123,7 @@ void T_HTTP::OpenConnection() {
   std::string protocol, user, password, host, port, path;
   ParseURL(ConnectTarget, protocol, user, password, host, port, path);
   Host = host;
-  Port = port.empty() ? DefaultPort : static_cast<std::uint16_t>(platform::str_to_int(port));
+  Port = port.empty() ? DefaultPort : port_number(port);
   T_TcpIp::OpenConnection();
 }
 
@@ -285,7 +294,7 @@ void T_HTTP::ParseHeaderLine(const std::string& line) {
     ParseURL(value, protocol, user, password, host, port, path);
     Host = host;
     RequestTarget = path;
-    if (!port.empty()) Port = static_cast<std::uint16_t>(platform::str_to_int(port));
+    if (!port.empty()) Port = port_number(port);
     return;
   }
   if (name == "content-length") {

@@ -221,6 +221,24 @@ TEST(Target, ProxyPortThatIsNoNumberRaisesTheConversionError) {
   expect_idle(http);
 }
 
+TEST(Target, PortsBeyondSixteenBitsAreRefusedNotWrapped) {
+  unconnected_http http(nullptr);
+  http.URL = "http://comics.example/a";
+  for (const char* proxy : {"127.0.0.1:70000", "127.0.0.1:-1"}) {
+    http.Proxy = proxy;
+    try {
+      http.Get();
+      FAIL() << proxy << ": no error";
+    } catch (const platform::EConvertError& error) {
+      EXPECT_NE(error.message().find("is not a valid port number"), std::string::npos) << proxy;
+    }
+  }
+  http.Proxy = "127.0.0.1:65535";  // the largest port is fine
+  http.Get();
+  using attempt = std::pair<std::uint16_t, std::uint32_t>;
+  EXPECT_EQ(http.attempts, (std::vector<attempt>{{65535, loopback}}));
+}
+
 TEST(Target, EmptyUrlWithoutProxyCannotBeResolved) {
   unconnected_http http(nullptr);
   try {

@@ -344,8 +344,17 @@ int recv(TSocket s, char* buf, int len, int flags) {
   if (len < 0) return fail_with(EINVAL);
   if (non_blocking(s)) {
     change_registration(s, [](registration& r) { r.read_armed = true; });
-  } else if (const int error = wait_ready(s, POLLIN); error != 0) {
-    return fail_with(error);
+  } else {
+    // Bytes already waiting are taken at once; only an empty socket is
+    // waited for, within the time limit. This keeps the one-byte reads of a
+    // response header at one call each.
+    const ssize_t waiting = ::recv(s, buf, static_cast<std::size_t>(len), flags | MSG_DONTWAIT);
+    if (waiting >= 0) {
+      last_error = 0;
+      return static_cast<int>(waiting);
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_with(errno);
+    if (const int error = wait_ready(s, POLLIN); error != 0) return fail_with(error);
   }
   const ssize_t received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
   if (received < 0) return fail_with(errno);

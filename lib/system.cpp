@@ -69,7 +69,7 @@ void te_::raise() const { throw *this; }
 __attribute__((noinline)) te_ make_error(int code, std::string_view context) {
   const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
   if (code == break_code) {
-    te_ error(code, std::string(context), short_str("BREAK " + std::string(context)));
+    te_ error(code, short_str(context), short_str("BREAK " + std::string(context)));
     error.set_address(caller);
     return error;
   }

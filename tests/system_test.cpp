@@ -98,6 +98,8 @@ TEST_F(SystemTest, ContextIsCutTo255) {
   qlib::context_hook = [](int&, std::string& context) { context += "/more"; };
   const qlib::te_ error = qlib::make_error(1, long_context);
   EXPECT_EQ(error.context(), std::string(255, 'x'));
+  const qlib::te_ break_error = qlib::make_error(qlib::break_code, long_context);
+  EXPECT_EQ(break_error.context(), std::string(255, 'x')) << "the break code's context too";
 }
 
 TEST_F(SystemTest, CloneOutlivesTheOriginal) {

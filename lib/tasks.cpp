@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "lib/system.hpp"
 #include "lib/types.hpp"
@@ -21,6 +22,15 @@ constexpr const char* revision =
     "$Date: 2026/12/02 10:21:07 $ $Author: quorvel $";
 
 context_hook_fn replaced_hook = nullptr;
+
+// What must leave a task although its stack is never unwound into the
+// program: an error of a hook called for it, or a halt. The main program
+// raises it when it runs again, so that it reaches the program's top level.
+std::exception_ptr escaped;
+
+void pass_to_main_program() {
+  if (!escaped) escaped = std::current_exception();
+}
 
 // What a task finds at the top of its stack when it first runs.
 struct start_frame {
@@ -77,6 +87,9 @@ void run_body(task_proc body, void* arg) {
   try {
     body(arg);
     return;
+  } catch (const halt_request&) {
+    pass_to_main_program();
+    return;
   } catch (...) {
     error = copy_of_current_error(address);
   }
@@ -90,14 +103,27 @@ void run_body(task_proc body, void* arg) {
     parent->has_error = true;
   }
   unlock_tasks();
-  if (task_error_hook) task_error_hook(self, parent->error_object, parent->error_address);
+  if (!task_error_hook) return;
+  try {
+    task_error_hook(self, parent->error_object, parent->error_address);
+  } catch (...) {
+    pass_to_main_program();
+  }
 }
 
 void free_service_tasks() {
-  if (dispatcher_task) free_task(dispatcher_task);
-  dispatcher_task = nullptr;
-  if (stopper_task) free_task(stopper_task);
-  stopper_task = nullptr;
+  task_rec* const dispatcher = std::exchange(dispatcher_task, nullptr);
+  task_rec* const stopper = std::exchange(stopper_task, nullptr);
+  std::exception_ptr error;
+  for (task_rec* task : {dispatcher, stopper}) {
+    if (!task) continue;
+    try {
+      free_task(task);
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace
@@ -159,6 +185,7 @@ void yield_task() {
   if (!dispatcher_task) return;  // no tasks set up: nothing to switch to
   switch_task(dispatcher_task);
   ++yield_count;
+  if (escaped && current_task == &main_task) std::rethrow_exception(std::exchange(escaped, nullptr));
 }
 
 void lock_tasks() {
@@ -168,7 +195,16 @@ void lock_tasks() {
 void unlock_tasks() { task_lock.store(0); }
 
 void free_task(task_rec* task) {
-  if (task_end_hook) task_end_hook(task);
+  // A task left in its ring would be switched to again; it is freed even
+  // when the hook fails, and the hook's error is raised afterwards.
+  std::exception_ptr hook_error;
+  if (task_end_hook) {
+    try {
+      task_end_hook(task);
+    } catch (...) {
+      hook_error = std::current_exception();
+    }
+  }
   task_rec* before = task;
   while (before->next_sibling != task) before = before->next_sibling;
   if (task->parent) task->parent->child_cursor = before == task ? nullptr : before;
@@ -176,6 +212,7 @@ void free_task(task_rec* task) {
   if (task->stack_size != 0) std::free(task->stack_block);
   if (task != &main_task) delete task;
   schedule_cursor = &main_task;
+  if (hook_error) std::rethrow_exception(hook_error);
 }
 
 void task_entry(task_proc body, void* arg) {
@@ -215,7 +252,11 @@ void dispatcher_loop(void*) {
 void stopper_loop(void*) {
   for (;;) {
     lock_tasks();
-    free_task(task_to_free);
+    try {
+      free_task(task_to_free);
+    } catch (...) {
+      pass_to_main_program();
+    }
     task_to_free = nullptr;
     unlock_tasks();
     yield_task();

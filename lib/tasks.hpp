@@ -72,7 +72,10 @@ void link_task(task_rec* task);
 // Suspends the running task and resumes the given one.
 void switch_task(task_rec* task);
 
-// Switches to the dispatcher; counts the yield when the task runs again.
+// Switches to the dispatcher; counts the yield when the task runs again. In
+// the main program it then raises what left a task other than by the body's
+// own error: a halt inside a task, or an error of task_error_hook or
+// task_end_hook.
 void yield_task();
 
 // The unit's lock: lock_tasks yields until it is free.
@@ -80,7 +83,8 @@ void lock_tasks();
 void unlock_tasks();
 
 // Unlinks a finished task from its parent's ring, frees its stack and its
-// record, and sets schedule_cursor back to the main program.
+// record, and sets schedule_cursor back to the main program. An error of
+// task_end_hook is raised after the task is freed.
 void free_task(task_rec* task);
 
 // Where every task begins: runs the body, records a failure in the parent,

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -411,6 +412,59 @@ TEST_F(Tasks, FreeingOneOfSeveralMakesItsPredecessorTheNextToVisit) {
   EXPECT_EQ(b->next_sibling, b);
   ASSERT_TRUE(run_children());
   EXPECT_EQ(trace(), std::vector<std::string>{"b"});
+}
+
+// What leaves a task other than the body's own error (a failing hook, a halt)
+// reaches the main program's top level: the main program raises it when it
+// runs again.
+template <class Error>
+std::optional<Error> raised_in_main() {
+  try {
+    run_children();
+  } catch (const Error& error) {
+    return error;
+  }
+  return std::nullopt;
+}
+
+TEST_F(Tasks, AFailingTaskErrorHookReachesTheMainProgram) {
+  qlib::task_error_hook = [](task_rec*, const std::exception_ptr&, const void*) {
+    throw qlib::make_error(4711, "/from=hook");
+  };
+  spawn("F", [] { throw qlib::make_error(2024, ""); });
+  const auto error = raised_in_main<qlib::te_>();
+  ASSERT_TRUE(error) << "nothing reached the main program";
+  EXPECT_EQ(error->code(), 4711);
+  ASSERT_TRUE(main_task.has_error) << "the child's own error is recorded as before";
+  EXPECT_EQ(code_of(main_task.error_object), 2024);
+}
+
+TEST_F(Tasks, AFailingTaskEndHookStillFreesTheTaskAndReachesTheMainProgram) {
+  ended().clear();
+  qlib::task_end_hook = [](task_rec* task) {
+    ended().push_back(reinterpret_cast<std::uintptr_t>(task));
+    throw qlib::make_error(4712, "/from=end_hook");
+  };
+  spawn("quick", [] { trace().push_back("quick"); });
+  const auto error = raised_in_main<qlib::te_>();
+  ASSERT_TRUE(error) << "nothing reached the main program";
+  EXPECT_EQ(error->code(), 4712);
+  EXPECT_EQ(ended().size(), 1u);
+  EXPECT_EQ(main_task.child_cursor, nullptr) << "freed all the same";
+  EXPECT_EQ(qlib::task_lock.load(), 0) << "the stopper let go of the lock";
+
+  qlib::task_end_hook = nullptr;
+  spawn("next", [] { trace().push_back("next"); });
+  EXPECT_TRUE(run_children()) << "the stopper goes on freeing";
+  EXPECT_EQ(trace(), (std::vector<std::string>{"quick", "next"}));
+}
+
+TEST_F(Tasks, AHaltInsideATaskEndsTheProgramFromTheMainProgram) {
+  spawn("H", [] { qlib::halt(3); });
+  const auto halt = raised_in_main<qlib::halt_request>();
+  ASSERT_TRUE(halt) << "nothing reached the main program";
+  EXPECT_EQ(halt->exit_code, 3);
+  EXPECT_FALSE(main_task.has_error) << "a halt is no error of the task";
 }
 
 TEST_F(Tasks, YieldCountCountsEveryYield) {

@@ -35,12 +35,6 @@ void expect_unit_banners(const std::vector<std::string>& lines) {
   }
 }
 
-TEST(Startup, PlainRunWritesTheBannerAndAnEmptyLine) {
-  const auto result = run(QUORVEL_BIN, {"/mode=quorvel"});
-  EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.out.substr(0, banner.size()), banner);
-}
-
 TEST(Startup, VerListsTwelveUnitBannersBeforeTheBanner) {
   const auto result = run(QUORVEL_BIN, {"/ver"});
   EXPECT_EQ(result.exit_code, 0);

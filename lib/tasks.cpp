@@ -185,7 +185,9 @@ void yield_task() {
   if (!dispatcher_task) return;  // no tasks set up: nothing to switch to
   switch_task(dispatcher_task);
   ++yield_count;
-  if (escaped && current_task == &main_task) std::rethrow_exception(std::exchange(escaped, nullptr));
+  // Not while the main program unwinds: a second exception would end it.
+  if (escaped && current_task == &main_task && std::uncaught_exceptions() == 0)
+    std::rethrow_exception(std::exchange(escaped, nullptr));
 }
 
 void lock_tasks() {

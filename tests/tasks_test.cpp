@@ -467,6 +467,30 @@ TEST_F(Tasks, AHaltInsideATaskEndsTheProgramFromTheMainProgram) {
   EXPECT_FALSE(main_task.has_error) << "a halt is no error of the task";
 }
 
+TEST_F(Tasks, WhatReachesTheMainProgramWaitsWhileItUnwinds) {
+  qlib::task_error_hook = [](task_rec*, const std::exception_ptr&, const void*) {
+    throw qlib::make_error(4713, "/from=hook");
+  };
+  spawn("F", [] { throw qlib::make_error(2024, ""); });
+  struct yields_while_unwinding {
+    ~yields_while_unwinding() {
+      for (int i = 0; i < 5; ++i) qlib::yield_task();
+    }
+  };
+  try {
+    yields_while_unwinding guard;
+    throw std::runtime_error("main");
+  } catch (const std::runtime_error&) {
+  }
+  ASSERT_EQ(main_task.child_cursor, nullptr) << "F ended while the main program unwound";
+  try {
+    qlib::yield_task();
+    ADD_FAILURE() << "nothing reached the main program";
+  } catch (const qlib::te_& error) {
+    EXPECT_EQ(error.code(), 4713);
+  }
+}
+
 TEST_F(Tasks, YieldCountCountsEveryYield) {
   const std::uint32_t before = qlib::yield_count;
   for (int i = 0; i < 5; ++i) qlib::yield_task();

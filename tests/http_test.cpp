@@ -19,7 +19,7 @@ using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
 
-constexpr std::uint32_t loopback = 0x0100007Fu;
+using testing_support::loopback;
 
 // Every callback of a component, in the order they came.
 struct event_log {
@@ -429,8 +429,7 @@ class Body : public testing::TestWithParam<body_row> {};
 
 TEST_P(Body, ChunksAddUpToTheStream) {
   const body_row& row = GetParam();
-  std::string body(row.size, '\0');
-  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + i / 7);
+  const std::string body = testing_support::patterned_bytes(row.size);
   scripted_answer answer = scripted_answer::http("HTTP/1.0 200 OK", {}, body);
   if (row.piece) answer.in_pieces(row.piece);
   scripted_server server({answer});

@@ -17,7 +17,7 @@ using namespace platform;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
 
-constexpr std::uint32_t loopback = 0x0100007Fu;  // 127.0.0.1 in network order
+using testing_support::loopback;
 
 TSockAddrIn record_for(std::uint16_t port) {
   TSockAddrIn record{};

@@ -15,13 +15,7 @@ using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
 
-constexpr std::uint32_t loopback = 0x0100007Fu;
-
-std::string pattern(std::size_t size) {
-  std::string data(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  return data;
-}
+using testing_support::loopback;
 
 struct get_row {
   std::size_t size;
@@ -35,7 +29,7 @@ class Get : public testing::TestWithParam<get_row> {};
 
 TEST_P(Get, ReadsEverythingUntilTheServerCloses) {
   const get_row& row = GetParam();
-  const std::string data = pattern(row.size);
+  const std::string data = testing_support::patterned_bytes(row.size);
   scripted_answer answer = scripted_answer::bytes(data).unprompted();
   if (row.piece) answer.in_pieces(row.piece);
   scripted_server server({answer});

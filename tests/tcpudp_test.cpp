@@ -20,7 +20,7 @@ using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
 
-constexpr std::uint32_t loopback = 0x0100007Fu;
+using testing_support::loopback;
 
 struct trace_log {
   std::vector<std::pair<std::string, TTraceLevel>> lines;

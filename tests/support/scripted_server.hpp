@@ -16,6 +16,17 @@
 
 namespace testing_support {
 
+// 127.0.0.1 in network byte order, as the socket components hold addresses.
+inline constexpr std::uint32_t loopback = 0x0100007Fu;
+
+// `size` bytes of every value, zero among them, in a pattern that does not
+// repeat at short distances, for bodies that must arrive exactly.
+inline std::string patterned_bytes(std::size_t size) {
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 31 + i / 7);
+  return data;
+}
+
 // What the server does on one connection.
 struct scripted_answer {
   enum class ending {

@@ -2,7 +2,9 @@
 #include "platform/classes.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace platform {
 
@@ -65,19 +67,42 @@ TObject* TList::Items(int index) const {
   return items_[static_cast<std::size_t>(index)];
 }
 
+TMemoryStream::~TMemoryStream() { std::free(data_); }
+
+void TMemoryStream::grow(std::size_t needed) {
+  if (needed <= capacity_) return;
+  // Doubling keeps appends amortised; realloc of a large block remaps it.
+  const std::size_t capacity = std::max(needed, 2 * capacity_ + 64);
+  Reserve(capacity);
+}
+
+void TMemoryStream::Reserve(std::size_t capacity) {
+  if (capacity <= capacity_) return;
+  void* block = std::realloc(data_, capacity);
+  if (!block) throw std::bad_alloc();
+  data_ = static_cast<char*>(block);
+  capacity_ = capacity;
+}
+
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count) {
-  if (position_ >= data_.size()) return 0;
-  count = std::min(count, data_.size() - position_);
-  if (count > 0) std::memcpy(buffer, data_.data() + position_, count);
+  if (position_ >= size_) return 0;
+  count = std::min(count, size_ - position_);
+  if (count > 0) std::memcpy(buffer, data_ + position_, count);
   position_ += count;
   return count;
 }
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count) {
   if (count == 0) return 0;
-  if (position_ + count > data_.size()) data_.resize(position_ + count);
-  std::memcpy(data_.data() + position_, buffer, count);
+  if (position_ > size_) {
+    grow(position_ + count);
+    std::memset(data_ + size_, 0, position_ - size_);  // the gap reads as zero bytes
+  } else {
+    grow(position_ + count);
+  }
+  std::memcpy(data_ + position_, buffer, count);
   position_ += count;
+  size_ = std::max(size_, position_);
   return count;
 }
 
@@ -91,7 +116,7 @@ std::size_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
       base = static_cast<std::int64_t>(position_);
       break;
     case soEnd:
-      base = static_cast<std::int64_t>(data_.size());
+      base = static_cast<std::int64_t>(size_);
       break;
   }
   position_ = static_cast<std::size_t>(std::max<std::int64_t>(0, base + offset));
@@ -99,14 +124,18 @@ std::size_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::SetSize(std::size_t size) {
-  data_.resize(size);
+  if (size > size_) {
+    grow(size);
+    std::memset(data_ + size_, 0, size - size_);
+  }
+  size_ = size;
   if (position_ > size) position_ = size;
 }
 
 void TMemoryStream::Clear() {
-  data_.clear();
-  data_.shrink_to_fit();
-  position_ = 0;
+  std::free(data_);
+  data_ = nullptr;
+  size_ = capacity_ = position_ = 0;
 }
 
 TStringList::~TStringList() { Clear(); }

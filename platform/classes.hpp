@@ -76,9 +76,16 @@ class TList : public TObject {
 
 enum TSeekOrigin : std::uint8_t { soBeginning, soCurrent, soEnd };
 
-// A growable block of bytes with a read/write position.
+// A growable block of bytes with a read/write position. The bytes live in one
+// malloc block that grows by realloc, so a large block moves by remapping its
+// pages instead of being copied while old and new coexist.
 class TMemoryStream : public TObject {
  public:
+  TMemoryStream() = default;
+  ~TMemoryStream() override;
+  TMemoryStream(const TMemoryStream&) = delete;
+  TMemoryStream& operator=(const TMemoryStream&) = delete;
+
   // Copies up to count bytes from the position on; the count copied.
   std::size_t Read(void* buffer, std::size_t count);
   // Writes all count bytes at the position, growing the stream as needed (a
@@ -89,18 +96,27 @@ class TMemoryStream : public TObject {
 
   std::size_t Position() const { return position_; }
   void SetPosition(std::size_t position) { position_ = position; }
-  std::size_t Size() const { return data_.size(); }
+  std::size_t Size() const { return size_; }
   // A position beyond the new size moves to the end.
   void SetSize(std::size_t size);
-  // Size 0, position 0.
+  // Size 0, position 0; the memory is released.
   void Clear();
+  // Makes room for `capacity` bytes in all, so that writes up to that size
+  // need no further growth. Never shrinks.
+  void Reserve(std::size_t capacity);
+  std::size_t Capacity() const { return capacity_; }
 
-  const char* Memory() const { return data_.data(); }
-  char* Memory() { return data_.data(); }
-  std::string_view View() const { return {data_.data(), data_.size()}; }
+  const char* Memory() const { return data_; }
+  char* Memory() { return data_; }
+  std::string_view View() const { return {data_, size_}; }
 
  private:
-  std::vector<char> data_;
+  // Grows the block to hold at least `needed` bytes.
+  void grow(std::size_t needed);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
   std::size_t position_ = 0;
 };
 

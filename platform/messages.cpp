@@ -66,9 +66,17 @@ struct window_record {
   std::shared_ptr<TWndMethod> method;
 };
 
-std::mutex windows_mutex;
-std::unordered_map<HWND, window_record> windows;
-HWND last_window = 0;
+// The table of windows. Never freed: a background lookup may post to it while
+// the program ends.
+struct window_table {
+  std::mutex mutex;
+  std::unordered_map<HWND, window_record> windows;
+  HWND last_window = 0;
+};
+window_table& table() {
+  static window_table* const windows = new window_table;
+  return *windows;
+}
 
 std::shared_ptr<thread_queue>& this_thread_queue() {
   thread_local std::shared_ptr<thread_queue> queue = std::make_shared<thread_queue>();
@@ -76,9 +84,10 @@ std::shared_ptr<thread_queue>& this_thread_queue() {
 }
 
 bool find_window(HWND window, window_record& record) {
-  std::lock_guard lock(windows_mutex);
-  const auto found = windows.find(window);
-  if (found == windows.end()) return false;
+  window_table& t = table();
+  std::lock_guard lock(t.mutex);
+  const auto found = t.windows.find(window);
+  if (found == t.windows.end()) return false;
   record = found->second;
   return true;
 }
@@ -87,16 +96,18 @@ bool find_window(HWND window, window_record& record) {
 
 HWND AllocateHWnd(TWndMethod method) {
   auto shared_method = std::make_shared<TWndMethod>(std::move(method));
-  std::lock_guard lock(windows_mutex);
-  do ++last_window;
-  while (last_window == 0 || windows.count(last_window) != 0);
-  windows[last_window] = {this_thread_queue(), std::move(shared_method)};
-  return last_window;
+  window_table& t = table();
+  std::lock_guard lock(t.mutex);
+  do ++t.last_window;
+  while (t.last_window == 0 || t.windows.count(t.last_window) != 0);
+  t.windows[t.last_window] = {this_thread_queue(), std::move(shared_method)};
+  return t.last_window;
 }
 
 void DeallocateHWnd(HWND window) {
-  std::lock_guard lock(windows_mutex);
-  windows.erase(window);
+  window_table& t = table();
+  std::lock_guard lock(t.mutex);
+  t.windows.erase(window);
 }
 
 bool detail::post_message_with(HWND window, std::uint32_t msg, std::int32_t wparam,

@@ -9,12 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <set>
 #include <mutex>
 #include <new>
 #include <string>
@@ -70,7 +71,10 @@ int translate_errno(int error) {
   }
 }
 
+std::atomic<int> time_outs_seen{0};
+
 int fail_with(int error) {
+  if (error == ETIMEDOUT) ++time_outs_seen;
   last_error = translate_errno(error);
   return SOCKET_ERROR;
 }
@@ -78,9 +82,21 @@ int fail_with(int error) {
 std::atomic<long long> time_limit_ms{60000};
 send_function send_replacement;
 
-bool non_blocking(TSocket s) {
-  const int flags = fcntl(s, F_GETFL);
-  return flags >= 0 && (flags & O_NONBLOCK) != 0;
+// Sockets that event registration made non-blocking; they stay so until they
+// are closed, as after WSAAsyncSelect. Counted so that the blocking calls of
+// the synchronous mode skip the lock.
+std::atomic<int> non_blocking_count{0};
+bool non_blocking(TSocket s);
+
+// The time limit as the kernel's socket time-out: every blocking connect,
+// send and receive on the socket then gives up after it without progress.
+void apply_time_limit(int s) {
+  const long long ms = std::max(1LL, time_limit_ms.load());
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(ms / 1000);
+  limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 sockaddr_in to_native(const TSockAddrIn& record) {
@@ -128,6 +144,13 @@ struct registration {
 
 std::mutex registry_mutex;
 std::map<TSocket, registration> registry;
+std::set<TSocket> non_blocking_sockets;
+
+bool non_blocking(TSocket s) {
+  if (non_blocking_count.load(std::memory_order_relaxed) == 0) return false;
+  std::lock_guard lock(registry_mutex);
+  return non_blocking_sockets.count(s) != 0;
+}
 
 template <class Change>
 void change_registration(TSocket s, Change change) {
@@ -233,11 +256,18 @@ void post_events(const std::vector<pending_event>& events) {
   }
 }
 
-// Background lookups still running; clean-up waits for them.
-std::mutex lookups_mutex;
-std::condition_variable lookups_done;
-int lookups_running = 0;
-std::atomic<int> last_lookup_handle{0};
+// What background lookups share with the rest of the library. Never freed: a
+// lookup thread may still be inside the resolver when the program ends, and
+// must not find this state gone.
+struct lookup_state {
+  std::atomic<int> last_handle{0};
+  // Raised by clean-up: lookups started before it post nothing.
+  std::atomic<unsigned> generation{0};
+};
+lookup_state& lookups() {
+  static lookup_state* const state = new lookup_state;
+  return *state;
+}
 
 bool lookup_ipv4(const std::string& name, std::uint32_t& address) {
   addrinfo hints{};
@@ -266,12 +296,16 @@ int WSAStartup(std::uint16_t version_requested, TWSAData* data) {
 }
 
 int WSACleanup() {
-  std::unique_lock lock(lookups_mutex);
-  lookups_done.wait_for(lock, std::chrono::seconds(30), [] { return lookups_running == 0; });
+  ++lookups().generation;
   return 0;
 }
 
-int WSACancelBlockingCall() { return 0; }
+int WSACancelBlockingCall() {
+  // Blocking calls run on the thread that makes them, so none can be in
+  // progress while that thread is here: Windows Sockets' answer then.
+  last_error = WSAEINVAL;
+  return SOCKET_ERROR;
+}
 int WSAGetLastError() { return last_error; }
 void WSASetLastError(int error) { last_error = error; }
 
@@ -280,6 +314,7 @@ TSocket socket(int af, int type, int protocol) {
   const int native_type = type == WS_SOCK_STREAM ? SOCK_STREAM : type;
   const int s = ::socket(native_af, native_type | SOCK_CLOEXEC, protocol);
   if (s < 0) return fail_with(errno);
+  apply_time_limit(s);
   return s;
 }
 
@@ -298,16 +333,15 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
       change_registration(s, [](registration& r) { r.connecting = true; });
     return fail_with(error);
   }
-  // Blocking: connect without blocking, then wait at most the time limit.
-  const int flags = fcntl(s, F_GETFL);
-  if (flags < 0) return fail_with(errno);
-  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  // Blocking: the socket's time-out bounds the wait; the kernel then reports
+  // the attempt as still under way, which here is a failure.
   int error = ::connect(s, address, sizeof native) == 0 ? 0 : errno;
-  if (error == EINPROGRESS) {
+  if (error == EINTR) {
+    // Interrupted: the attempt goes on; wait for its end within the limit.
     error = wait_ready(s, POLLOUT);
     if (error == 0) error = socket_error(s);
   }
-  fcntl(s, F_SETFL, flags);
+  if (error == EINPROGRESS || error == EAGAIN) error = ETIMEDOUT;
   if (error != 0) return fail_with(error);
   return 0;
 }
@@ -331,35 +365,34 @@ int send(TSocket s, const char* buf, int len, int flags) {
   if (send_replacement) return send_replacement(s, buf, len, flags);
   if (s < 0) return fail_with(ENOTSOCK);
   if (len < 0) return fail_with(EINVAL);
-  const ssize_t sent = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+  ssize_t sent;
+  do sent = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+  while (sent < 0 && errno == EINTR);
   if (sent >= 0) return static_cast<int>(sent);
   const int error = errno;
-  if (error == EAGAIN || error == EWOULDBLOCK)
-    change_registration(s, [](registration& r) { r.write_armed = true; });
+  if (error != EAGAIN && error != EWOULDBLOCK) return fail_with(error);
+  // A blocking send that made no progress within the time limit has failed.
+  if (!non_blocking(s)) return fail_with(ETIMEDOUT);
+  change_registration(s, [](registration& r) { r.write_armed = true; });
   return fail_with(error);
 }
 
 int recv(TSocket s, char* buf, int len, int flags) {
   if (s < 0) return fail_with(ENOTSOCK);
   if (len < 0) return fail_with(EINVAL);
-  if (non_blocking(s)) {
-    change_registration(s, [](registration& r) { r.read_armed = true; });
-  } else {
-    // Bytes already waiting are taken at once; only an empty socket is
-    // waited for, within the time limit. This keeps the one-byte reads of a
-    // response header at one call each.
-    const ssize_t waiting = ::recv(s, buf, static_cast<std::size_t>(len), flags | MSG_DONTWAIT);
-    if (waiting >= 0) {
-      last_error = 0;
-      return static_cast<int>(waiting);
-    }
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail_with(errno);
-    if (const int error = wait_ready(s, POLLIN); error != 0) return fail_with(error);
+  const bool blocking = !non_blocking(s);
+  if (!blocking) change_registration(s, [](registration& r) { r.read_armed = true; });
+  ssize_t received;
+  do received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
+  while (received < 0 && errno == EINTR);
+  if (received >= 0) {
+    last_error = 0;
+    return static_cast<int>(received);
   }
-  const ssize_t received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
-  if (received < 0) return fail_with(errno);
-  last_error = 0;
-  return static_cast<int>(received);
+  // A blocking receive that got nothing within the time limit has failed:
+  // never "would block", which would make a reader ask again forever.
+  if (blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail_with(ETIMEDOUT);
+  return fail_with(errno);
 }
 
 int getpeername(TSocket s, TSockAddrIn* name, int* namelen) {
@@ -383,6 +416,8 @@ int closesocket(TSocket s) {
   {
     std::lock_guard lock(registry_mutex);
     registry.erase(s);
+    non_blocking_sockets.erase(s);
+    non_blocking_count = static_cast<int>(non_blocking_sockets.size());
   }
   if (::close(s) != 0) return fail_with(errno);
   return 0;
@@ -463,27 +498,22 @@ int WSAAsyncGetHostByName(HWND window, std::uint32_t msg, const char* name,
     last_error = WSAEINVAL;
     return 0;
   }
-  const int handle = ++last_lookup_handle;
-  {
-    std::lock_guard lock(lookups_mutex);
-    ++lookups_running;
-  }
+  lookup_state& state = lookups();
+  const int handle = ++state.last_handle;
+  const unsigned generation = state.generation;
   try {
-    std::thread([window, msg, handle, host = std::string(name), buf = std::move(buf), buflen] {
+    std::thread([&state, generation, window, msg, handle, host = std::string(name),
+                 buf = std::move(buf), buflen] {
       std::uint32_t address = 0;
       const bool found = lookup_ipv4(host, address);
+      if (state.generation != generation) return;  // cleaned up meanwhile
       // The entry is laid into the buffer on the window's own thread.
       detail::post_message_with(window, msg, handle,
                                 MakeLParam(0, found ? 0 : WSAHOST_NOT_FOUND), [=] {
                                   if (found) place_host_entry(buf.get(), buflen, address);
                                 });
-      std::lock_guard lock(lookups_mutex);
-      --lookups_running;
-      lookups_done.notify_all();
     }).detach();
   } catch (const std::system_error&) {
-    std::lock_guard lock(lookups_mutex);
-    --lookups_running;
     last_error = 10055;  // no resources for another thread
     return 0;
   }
@@ -495,11 +525,13 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
   const int flags = fcntl(s, F_GETFL);
   if (flags < 0) return fail_with(errno);
   std::lock_guard lock(registry_mutex);
+  fcntl(s, F_SETFL, flags | O_NONBLOCK);
+  non_blocking_sockets.insert(s);
+  non_blocking_count = static_cast<int>(non_blocking_sockets.size());
   if (mask == 0) {
     registry.erase(s);
     return 0;
   }
-  fcntl(s, F_SETFL, flags | O_NONBLOCK);
   registration r{window, msg, mask, std::this_thread::get_id()};
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
@@ -510,6 +542,7 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
 
 void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
 std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
+int time_outs() { return time_outs_seen; }
 
 send_function replace_send(send_function replacement) {
   send_function old = std::move(send_replacement);

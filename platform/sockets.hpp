@@ -1,7 +1,7 @@
 // The socket library as the components call it: the calls, records and error
 // numbers of Windows Sockets 1.1, on BSD sockets. Sends never raise SIGPIPE.
-// A blocking connect or receive gives up after a time limit without progress
-// and then fails like a broken connection.
+// A blocking connect, send or receive gives up after a time limit without
+// progress and then fails with WSAETIMEDOUT, never "would block".
 //
 // The C library may define htons and friends as macros; this header drops
 // them, so include it after any system header that brings them.
@@ -97,8 +97,12 @@ constexpr std::uint32_t ntohl(std::uint32_t value) {
 }
 constexpr std::uint32_t htonl(std::uint32_t value) { return ntohl(value); }
 
-// Start-up does nothing and reports success (0); clean-up waits for the
-// background lookups still running.
+// Start-up does nothing and reports success (0). Clean-up returns at once:
+// background lookups still running are not waited for, and from then on post
+// nothing (their threads touch only state that lasts to the end of the
+// process). A blocking call runs on the thread that makes it, so there is
+// never one in progress to cancel: WSACancelBlockingCall fails with WSAEINVAL,
+// as Windows Sockets does when no blocking call is outstanding.
 int WSAStartup(std::uint16_t version_requested, TWSAData* data);
 int WSACleanup();
 int WSACancelBlockingCall();
@@ -143,10 +147,12 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
 // buffer is too small.
 bool place_host_entry(char* buffer, int size, std::uint32_t address);
 
-// Tests only: the limit of a blocking connect or receive without progress
-// (60 seconds unless changed).
+// Tests only: the limit of a blocking connect, send or receive without
+// progress (60 seconds unless changed), for sockets made from then on.
 void set_sync_time_limit(std::chrono::milliseconds limit);
 std::chrono::milliseconds sync_time_limit();
+// Tests only: how many blocking calls have given up at the time limit.
+int time_outs();
 
 // Tests only: replaces the send call; an empty function restores the real
 // one. Returns the function replaced.

@@ -1,0 +1,25 @@
+// A program that starts background host lookups on twenty components and
+// ends at once, while the lookups still run: their threads must find nothing
+// of the program's state freed.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tcpip/tcp.hpp"
+#include "tcpip/tcpip.hpp"
+
+int main() {
+  tcpip::start_tcpip_unit();
+  {
+    std::vector<std::unique_ptr<tcpip::T_TcpIp>> components;
+    for (int i = 0; i < 20; ++i) {
+      auto component = std::make_unique<tcpip::T_TcpIp>(nullptr);
+      component->Async = true;
+      component->Host = i % 2 == 0 ? "localhost" : "no-such-host-" + std::to_string(i) + ".invalid";
+      component->Resolve();
+      components.push_back(std::move(component));
+    }
+  }
+  tcpip::stop_tcpip_unit();
+  return 0;
+}

@@ -7,6 +7,9 @@
 #include "platform/runtime.hpp"
 #include "tcpip/url.hpp"
 
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
+
 namespace tcpip {
 namespace {
 
@@ -94,6 +97,7 @@ void T_HTTP::WndProc(platform::TMessage& Message) {
 }
 
 void T_HTTP::Get() {
+  Outcome = ho_no_connection;  // until a transfer ends
   try {
     if (!Proxy.empty()) {
       ConnectTarget = Proxy;
@@ -131,6 +135,7 @@ void T_HTTP::Connect() {
   // Bytes an earlier connection could not take never go out on a new one.
   PendingText.clear();
   T_TcpIp::Connect();
+  connection_made_ = Socket != -1;
   State = st_http_ready;
   Closed = false;
 }
@@ -151,6 +156,22 @@ void T_HTTP::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& length,
                         std::int32_t size) {
   T_TcpIp::ReceiveBuf(socket, buffer, length, size);
   if (length > 0) ResponseBytes += length;
+  if (!Async) CheckProgress();
+}
+
+void T_HTTP::CheckProgress() {
+  if (Closed) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - window_start_ < platform::sync_time_limit()) return;
+  if (ResponseBytes - window_bytes_ < min_progress_bytes) {
+    // A trickle: the transfer would hold the program for as long as the
+    // server likes.
+    Failed = true;
+    Closed = true;
+    return;
+  }
+  window_start_ = now;
+  window_bytes_ = ResponseBytes;
 }
 
 void T_HTTP::BuildRequest(TRequestKind kind) {
@@ -213,9 +234,14 @@ void T_HTTP::SendRequest() {
   Redirected = false;
   StatusReceived = false;
   ResponseBytes = 0;
+  header_cut_ = false;
+  too_large_ = false;
+  window_start_ = std::chrono::steady_clock::now();
+  window_bytes_ = 0;
   if (RequestStream) RequestStream->SetPosition(0);
-  SendString(Socket, RequestLine);
-  SendRequestStream();
+  // A request that could not go out explains a response that never came.
+  send_failed_ = !SendString(Socket, RequestLine);
+  if (!SendRequestStream()) send_failed_ = true;
   State = st_http_header;
 }
 
@@ -243,28 +269,57 @@ void T_HTTP::ReceiveStep() {
       ParseHeaderLine(line);
       if (line.empty()) {
         // The end of the header, or of the connection while a line was read.
+        header_cut_ = Closed;
         State = st_http_body;
         Stream.Clear();
+        // An announced body gets its room at once, so it is never copied
+        // while it grows.
+        if (ContentLength > 0)
+          Stream.Reserve(std::min(static_cast<std::size_t>(ContentLength), max_body_size));
       }
     }
   } else if (State == st_http_body) {
     std::int32_t length = 0;
     ReceiveBuf(Socket, Buffer.get(), length, buffer_size);
     if (length == 0 && Async) return;
+    if (length > 0 && Stream.Size() + static_cast<std::size_t>(length) > max_body_size) {
+      // Past the bound the transfer stops: memory stays near the largest
+      // body allowed, whatever the server sends.
+      too_large_ = true;
+      Closed = true;
+      length = 0;
+    }
     if (length > 0 && OnDataReceived) OnDataReceived(this, length);
-    if (length > 0) AppendToStream(Buffer.get(), length);
+    if (length > 0) {
+      // Growth never reserves beyond the bound.
+      const std::size_t needed = Stream.Size() + static_cast<std::size_t>(length);
+      if (needed > Stream.Capacity())
+        Stream.Reserve(std::min(max_body_size, std::max(needed, 2 * Stream.Capacity())));
+      AppendToStream(Buffer.get(), length);
+    }
     if (Eof(Socket)) EndTransfer();
   }
   if (State == st_http_ready) QueueStep();
 }
 
+THttpOutcome T_HTTP::TransferOutcome() const {
+  if (!connection_made_) return ho_no_connection;
+  if (too_large_) return ho_too_large;
+  if (Failed) return ho_failed;
+  if (!StatusReceived) return send_failed_ ? ho_failed : ho_no_status;
+  if (header_cut_) return ho_cut_short;
+  if (ContentLength > 0 && Stream.Size() < static_cast<std::size_t>(ContentLength))
+    return ho_cut_short;
+  return ho_complete;
+}
+
 void T_HTTP::EndTransfer() {
   State = st_http_ready;
   Stream.SetPosition(0);
-  // A transfer that got no byte at all (no connection, or a server that
-  // closed at once) has failed, whatever an earlier status line said.
-  const bool failed = ResponseBytes == 0 || StatusCode >= 300;
-  if (failed) {
+  // A transfer that did not end in order has failed, whatever an earlier
+  // status line said.
+  Outcome = TransferOutcome();
+  if (TransferFailed() || StatusCode >= 300) {
     if (OnTransferError) OnTransferError(this);
     return;
   }

@@ -2,6 +2,8 @@
 // GET per connection, the body read until the server closes.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +15,24 @@ namespace tcpip {
 
 enum TRequestKind : std::uint8_t { rk_post = 0, rk_head = 1, rk_get = 2 };
 enum THttpAction : std::uint8_t { ha_request = 0, ha_disconnect = 1 };
+
+// How a transfer ended. Only ho_complete is an orderly end: the connection was
+// made, a status line and the whole header arrived, the server closed the
+// connection in order, and the body met its Content-Length.
+enum THttpOutcome : std::uint8_t {
+  ho_complete,
+  ho_no_connection,  // the connection could not be made
+  ho_failed,         // a reset, an error, the time limit, or too little progress
+  ho_too_large,      // the body went past MaxBodySize
+  ho_no_status,      // no status line was recognised
+  ho_cut_short,      // closed in order, but inside the header or short of Content-Length
+};
+
+// The largest body a transfer takes; past it the transfer stops and fails.
+inline constexpr std::size_t max_body_size = 64u << 20;
+// A synchronous transfer that moves fewer bytes than this within one time
+// limit (platform::sync_time_limit) and has not ended fails.
+inline constexpr std::int64_t min_progress_bytes = 1024;
 
 inline constexpr std::uint16_t st_http_ready = 112;    // the next queued operation may run
 inline constexpr std::uint16_t st_http_sending = 113;  // a request is being sent
@@ -106,11 +126,24 @@ class T_HTTP : public T_TcpIp {
   bool Redirected = false;
   bool StatusReceived = false;     // a status line was recognised in this response
   std::int64_t ResponseBytes = 0;  // bytes of this response, header and body
+  // How the last transfer ended; set before its end-of-transfer event.
+  THttpOutcome Outcome = ho_complete;
+  bool TransferFailed() const { return Outcome != ho_complete; }
 
  private:
   void EndTransfer();
+  THttpOutcome TransferOutcome() const;
   // Back to idle after an exception: queue emptied, socket closed.
   void Recover();
+  // Fails the transfer when it moved too little within the time limit.
+  void CheckProgress();
+
+  bool connection_made_ = false;  // the last Connect opened a socket
+  bool send_failed_ = false;      // the request did not all go out
+  bool header_cut_ = false;       // the connection ended inside the header
+  bool too_large_ = false;        // the body went past max_body_size
+  std::chrono::steady_clock::time_point window_start_;
+  std::int64_t window_bytes_ = 0;  // ResponseBytes when the window began
 };
 
 }  // namespace tcpip

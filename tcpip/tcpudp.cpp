@@ -3,6 +3,8 @@
 #include "tcpip/tcpudp.hpp"
 
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/sockets.hpp"
 
@@ -31,15 +33,25 @@ std::uint32_t first_address(const char* buffer) {
 }  // namespace
 
 std::uint32_t ResolveHost(const std::string& name) {
+  // Answers are remembered for the length of the run: the resolver would
+  // read its files again for every request.
+  static std::mutex answers_mutex;
+  static std::unordered_map<std::string, std::uint32_t> answers;
   try {
     if (name.empty()) return no_address;
     const std::uint32_t dotted = platform::inet_addr(name.c_str());
     if (dotted != platform::INADDR_NONE_ADDRESS) return dotted;
+    {
+      std::lock_guard lock(answers_mutex);
+      if (const auto known = answers.find(name); known != answers.end()) return known->second;
+    }
     const platform::THostEnt* entry = platform::gethostbyname(name.c_str());
     if (!entry || entry->h_length <= 0 || !entry->h_addr_list || !entry->h_addr_list[0])
       return no_address;
     std::uint32_t address;
     std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+    std::lock_guard lock(answers_mutex);
+    answers.emplace(name, address);
     return address;
   } catch (...) {
     return no_address;
@@ -188,16 +200,24 @@ void T_tcpudp::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& lengt
     scratch.reset(new char[size > 0 ? size : 1]);
     buffer = scratch.get();
   }
+  if (Failed) {
+    // Gave up once: asking again would only wait out another time limit.
+    length = -1;
+    Closed = true;
+    return;
+  }
   length = platform::recv(socket, static_cast<char*>(buffer), size, 0);
   if (length > 0) {
     Trace(tt_socket, "Received ", length, " bytes on socket ID ", socket);
     return;
   }
-  if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
+  if (length < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
     length = 0;
     return;
   }
   Closed = true;
+  // 0 is the peer's orderly close; anything else is a failure.
+  if (length < 0) Failed = true;
 }
 
 std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int32_t size) {
@@ -208,8 +228,10 @@ std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int
     // new goes out (the last error stays that of the failed send).
     if (!SendString(socket, earlier)) return -1;
   }
+  if (Failed) return -1;
   const std::int32_t count = platform::send(socket, static_cast<const char*>(buffer), size, 0);
   if (count > 0) Trace(tt_socket, "Sent ", count, " bytes on socket ID ", socket);
+  if (count < 0 && platform::WSAGetLastError() == platform::WSAETIMEDOUT) Failed = true;
   return count;
 }
 
@@ -241,6 +263,7 @@ void T_tcpudp::ConnectSocket(std::int32_t& socket, std::uint16_t port, std::uint
           dotted_address{address});
     return;
   }
+  if (!Async) PeerConnected = true;
   Trace(tt_socket, "Opened output socket ", port_text(port), " to host ", dotted_address{address},
         " successfully; ID ", socket);
 }
@@ -261,6 +284,7 @@ void T_tcpudp::Connect() {
   OpenOutputSocket(Socket, Port, Address);
   if (Socket == -1) return;
   Closed = false;
+  Failed = false;
   State = st_ready;
 }
 
@@ -283,7 +307,11 @@ void T_tcpudp::OpenConnection() {
 
 void T_tcpudp::CloseConnection() { QueueOperation(new tl_socket(this, sa_disconnect)); }
 
-bool T_tcpudp::Eof(std::int32_t socket) { return Closed || SocketState(socket) != 2; }
+bool T_tcpudp::Eof(std::int32_t socket) {
+  if (Closed) return true;
+  if (PeerConnected && socket == Socket) return false;
+  return SocketState(socket) != 2;
+}
 
 void T_tcpudp::ReadLine(std::int32_t socket, std::string& line) {
   line.clear();
@@ -312,6 +340,7 @@ int T_tcpudp::SocketState(std::int32_t socket) {
 
 void T_tcpudp::CloseSocket(std::int32_t& socket) {
   if (socket == -1) return;
+  PeerConnected = false;
   platform::closesocket(socket);
   Trace(tt_socket, "Closed socket ID ", socket);
   socket = -1;

@@ -149,6 +149,14 @@ class T_tcpudp : public T_Net_Component {
   std::uint16_t Port = 0;
   std::uint32_t Address = no_address;
   bool Closed = false;
+  // Set with Closed when a receive failed (a reset, an error, the time limit)
+  // or a send gave up at the time limit, rather than finding the connection
+  // ended in order; cleared by a successful Connect. A failed socket is not
+  // asked again, so one request waits at most one time limit.
+  bool Failed = false;
+  // The blocking connect of Socket succeeded: until a receive finds the end,
+  // the socket is connected and Eof needs no system call to tell.
+  bool PeerConnected = false;
   platform::TMemoryStream Stream;
   std::unique_ptr<char[]> Buffer;  // buffer_size bytes
   std::string PendingText;

@@ -63,6 +63,11 @@ scripted_answer& scripted_answer::then(ending how) {
   return *this;
 }
 
+scripted_answer& scripted_answer::paced(std::chrono::milliseconds pause) {
+  gap = pause;
+  return *this;
+}
+
 struct scripted_server::connection {
   int fd = -1;  // -1 once closed; guarded by the server's mutex
   std::string received;
@@ -225,6 +230,7 @@ void scripted_server::stop() {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
+    changed_.notify_all();
     ::shutdown(listen_fd_, SHUT_RDWR);
     for (const auto& conn : connections_)
       if (conn->fd >= 0) ::shutdown(conn->fd, SHUT_RDWR);
@@ -270,6 +276,11 @@ scripted_answer scripted_server::choose(const std::string& received) {
   return fallback_;
 }
 
+bool scripted_server::pause_unless_stopping(std::chrono::milliseconds pause) {
+  std::unique_lock lock(mutex_);
+  return !changed_.wait_for(lock, pause, [&] { return stopping_; });
+}
+
 void scripted_server::serve(const std::shared_ptr<connection>& conn) {
   int fd;
   {
@@ -303,8 +314,11 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
     }
     answer = choose(so_far);
   }
-  for (const std::string& write : answer.writes)
-    if (!send_all(fd, write)) break;
+  bool sending = true;
+  for (std::size_t i = 0; sending && i < answer.writes.size(); ++i) {
+    if (i > 0 && answer.gap.count() > 0 && !pause_unless_stopping(answer.gap)) sending = false;
+    if (sending && !send_all(fd, answer.writes[i])) sending = false;
+  }
 
   switch (answer.end) {
     case scripted_answer::ending::reset: {
@@ -319,6 +333,14 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
     case scripted_answer::ending::silent:
       while (open) read_some();
       break;
+    case scripted_answer::ending::endless: {
+      const std::string filler(65536, 'x');
+      while (sending && send_all(fd, filler)) {
+        std::lock_guard lock(mutex_);
+        if (stopping_) break;
+      }
+      break;
+    }
   }
   std::lock_guard lock(mutex_);
   ::close(fd);

@@ -3,6 +3,7 @@
 // headers, a body, cut off or not), or closes, resets, or stays silent.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <initializer_list>
@@ -33,6 +34,7 @@ struct scripted_answer {
     close,   // half-close after the writes, so the client reads the end of the data
     reset,   // abort with a reset after the writes
     silent,  // after the writes say nothing more and keep the connection open
+    endless,  // after the writes send filler bytes until the client goes
   };
 
   // Wait for the request's empty line (or the end of the connection) before
@@ -42,6 +44,9 @@ struct scripted_answer {
   // Each sent with a send call of its own, in order.
   std::vector<std::string> writes;
   ending end = ending::close;
+  // A pause before each write after the first (the server stops early when
+  // the client goes or the server stops).
+  std::chrono::milliseconds gap{0};
 
   // The bytes as they are, then the ending.
   static scripted_answer bytes(std::string data, ending end = ending::close);
@@ -60,6 +65,8 @@ struct scripted_answer {
   // Cuts the answer after its first count bytes (the rest is never sent).
   scripted_answer& cut_after(std::size_t count);
   scripted_answer& then(ending how);
+  // Pauses `pause` before each write after the first.
+  scripted_answer& paced(std::chrono::milliseconds pause);
 };
 
 // Serves connections on its own threads. An answer is chosen per connection:
@@ -108,6 +115,8 @@ class scripted_server {
   struct connection;
   void accept_loop();
   void serve(const std::shared_ptr<connection>& conn);
+  // Waits `pause`; false when the server stops meanwhile.
+  bool pause_unless_stopping(std::chrono::milliseconds pause);
   scripted_answer choose(const std::string& received);
 
   int listen_fd_ = -1;

@@ -1,0 +1,211 @@
+// How a transfer of the HTTP client ends: in order, or failed - by a reset,
+// silence, a trickle, an endless body, a cut-off header or body - with the
+// outcome recorded before the end-of-transfer event and bounded waits.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tcpip/http.hpp"
+#include "tests/support/scripted_server.hpp"
+
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace tcpip;
+using testing_support::refused_port;
+using testing_support::scripted_answer;
+using testing_support::scripted_server;
+using ending = scripted_answer::ending;
+
+// A short time limit for one test, so that silence costs little waiting.
+class short_limit {
+ public:
+  explicit short_limit(std::chrono::milliseconds limit) : old_(platform::sync_time_limit()) {
+    platform::set_sync_time_limit(limit);
+  }
+  ~short_limit() { platform::set_sync_time_limit(old_); }
+
+ private:
+  std::chrono::milliseconds old_;
+};
+
+// Gets `url` and records the outcome the component held when its
+// end-of-transfer event came.
+struct transfer {
+  T_HTTP http{nullptr};
+  std::vector<std::string> events;
+
+  explicit transfer(const std::string& url) {
+    http.URL = url;
+    http.OnTransferComplete = [this](platform::TObject*) {
+      events.push_back(http.TransferFailed() ? "complete, failed" : "complete");
+    };
+    http.OnTransferError = [this](platform::TObject*) {
+      events.push_back(http.TransferFailed() ? "error, failed" : "error");
+    };
+    http.Get();
+  }
+};
+
+const std::string body_of_10000 = testing_support::patterned_bytes(10000);
+
+struct outcome_row {
+  scripted_answer answer;
+  THttpOutcome outcome;
+  const char* event;   // the one end-of-transfer event, and whether it saw a failure
+  std::size_t body;    // bytes left in Stream
+  const char* why;
+};
+
+class Outcome : public testing::TestWithParam<outcome_row> {};
+
+TEST_P(Outcome, IsRecordedBeforeTheEndOfTransfer) {
+  short_limit limit(300ms);
+  scripted_server server({GetParam().answer});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, GetParam().outcome) << GetParam().why;
+  EXPECT_EQ(t.events, std::vector<std::string>{GetParam().event}) << GetParam().why;
+  EXPECT_EQ(t.http.Stream.Size(), GetParam().body) << GetParam().why;
+  EXPECT_EQ(t.http.State, st_idle) << GetParam().why;
+  EXPECT_EQ(t.http.Socket, -1) << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, Outcome,
+    testing::Values(
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000), ho_complete,
+                    "complete", 10000, "an orderly close after the body"},
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 10000"},
+                                          body_of_10000),
+                    ho_complete, "complete", 10000, "the announced length met"},
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 10"},
+                                          body_of_10000),
+                    ho_complete, "complete", 10000, "more than announced is kept, as ever"},
+        outcome_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"),
+                    ho_complete, "error", 15, "an error status ends in order"},
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
+                        .in_pieces(4096)
+                        .cut_after(7000)
+                        .then(ending::reset),
+                    ho_failed, "error, failed", 7000 - 19, "a reset in the middle of the body"},
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
+                        .cut_after(5000)
+                        .then(ending::silent),
+                    ho_failed, "error, failed", 5000 - 19, "half the body, then silence"},
+        outcome_row{scripted_answer::silent(), ho_failed, "error, failed", 0,
+                    "a server that accepts and never answers"},
+        outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 20000"},
+                                          body_of_10000),
+                    ho_cut_short, "error, failed", 10000, "closed short of the announced length"},
+        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nContent-Type: image/gif\r\n"),
+                    ho_cut_short, "error, failed", 0, "closed inside the header"},
+        outcome_row{scripted_answer::bytes("no status line\r\n\r\nbody"), ho_no_status,
+                    "error, failed", 4, "bytes, but no status line"},
+        outcome_row{scripted_answer::closing(), ho_no_status, "error, failed", 0,
+                    "closed without a byte"}));
+
+TEST(Outcome, NoConnectionIsAFailureOfItsOwnKind) {
+  refused_port refused;
+  transfer t("http://127.0.0.1:" + std::to_string(refused.port()) + "/x");
+  EXPECT_EQ(t.http.Outcome, ho_no_connection);
+  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+}
+
+TEST(Outcome, AFailureDoesNotOutliveItsTransfer) {
+  short_limit limit(300ms);
+  scripted_server server({scripted_answer::silent(),
+                          scripted_answer::http("HTTP/1.0 200 OK", {}, "fine")});
+  T_HTTP http(nullptr);
+  http.URL = server.url("/x");
+  http.Get();
+  EXPECT_TRUE(http.TransferFailed());
+  http.Get();
+  EXPECT_EQ(http.Outcome, ho_complete);
+  EXPECT_EQ(http.Stream.View(), "fine");
+}
+
+TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
+  short_limit limit(300ms);
+  scripted_server server({scripted_answer::silent(),
+                          scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
+                              .cut_after(5000)
+                              .then(ending::silent)});
+  for (int request = 0; request < 2; ++request) {
+    const int before = platform::time_outs();
+    T_HTTP http(nullptr);
+    http.URL = server.url("/x");
+    http.Get();
+    EXPECT_EQ(http.Outcome, ho_failed) << request;
+    EXPECT_EQ(platform::time_outs() - before, 1)
+        << "once a receive gave up, the socket is not asked again (request " << request << ")";
+  }
+}
+
+TEST(TimeLimit, ATrickleFailsOnceAWindowBringsTooFewBytes) {
+  short_limit limit(400ms);
+  // A byte every 20 ms never lets a receive wait out the limit, but brings far
+  // fewer than the bytes one window asks for.
+  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
+                              .in_pieces(1)
+                              .paced(20ms)});
+  const int before = platform::time_outs();
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_failed);
+  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+  EXPECT_LT(t.http.ResponseBytes, static_cast<std::int64_t>(body_of_10000.size()));
+  EXPECT_EQ(platform::time_outs(), before) << "no single receive gave up";
+}
+
+TEST(TimeLimit, ASlowButSteadyTransferIsNoTrickle) {
+  short_limit limit(300ms);
+  // 2,000 bytes every 100 ms: more than the bytes of any window asks for.
+  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
+                              .in_pieces(2000)
+                              .paced(100ms)});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_complete);
+  EXPECT_EQ(t.http.Stream.Size(), body_of_10000.size());
+}
+
+TEST(BodyBound, AnEndlessBodyStopsAtTheBoundWithBoundedMemory) {
+  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, "start").then(
+      ending::endless)});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_too_large);
+  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+  EXPECT_LE(t.http.Stream.Size(), max_body_size);
+  EXPECT_GT(t.http.Stream.Size(), max_body_size - buffer_size);
+  EXPECT_LE(t.http.Stream.Capacity(), max_body_size + max_body_size / 8);
+}
+
+TEST(BodyBound, ABodyOfExactlyTheBoundIsWhole) {
+  const std::string body(max_body_size, 'b');
+  scripted_server server({scripted_answer::http(
+      "HTTP/1.0 200 OK", {"Content-Length: " + std::to_string(body.size())}, body)});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_complete);
+  EXPECT_EQ(t.http.Stream.Size(), max_body_size);
+}
+
+TEST(BodyBound, AnAnnouncedBodyIsGivenItsRoomBeforeItArrives) {
+  const std::string body = testing_support::patterned_bytes(3 << 20);
+  scripted_server server({scripted_answer::http(
+      "HTTP/1.0 200 OK", {"Content-Length: " + std::to_string(body.size())}, body)});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Stream.View(), body);
+  EXPECT_EQ(t.http.Stream.Capacity(), body.size()) << "reserved once, never grown";
+}
+
+TEST(BodyBound, AnAnnouncementBeyondTheBoundReservesNoMoreThanTheBound) {
+  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 2000000000"},
+                                                "small")});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_cut_short);
+  EXPECT_LE(t.http.Stream.Capacity(), max_body_size);
+}
+
+}  // namespace

@@ -2,7 +2,9 @@
 #include "app/archive.hpp"
 
 #include "app/comics.hpp"
+#include "app/gif_check.hpp"
 #include "lib/chars.hpp"
+#include "lib/system.hpp"
 #include "lib/types.hpp"
 #include "platform/files.hpp"
 #include "platform/runtime.hpp"
@@ -19,13 +21,44 @@ void report_progress(const std::string& url) {
   if (ProgressProc) ProgressProc(qlib::short_str("Getting " + url));
 }
 
-// An image is kept only when its own response succeeded: a status line below
-// 300 and at least the bytes a Content-Length announced.
-bool image_response_usable(const tcpip::T_HTTP& http) {
-  const std::size_t size = http.Stream.Size();
-  if (size == 0 || !http.StatusReceived || http.StatusCode >= 300) return false;
-  return http.ContentLength <= 0 || size >= static_cast<std::size_t>(http.ContentLength);
+// Why the last request failed, in words, or "" when it did not: a transfer
+// that did not end in order, or a status from `failing_status` up.
+std::string failure_reason(const tcpip::T_HTTP& http, int failing_status) {
+  switch (http.Outcome) {
+    case tcpip::ho_complete:
+      break;
+    case tcpip::ho_no_connection:
+      return "no connection";
+    case tcpip::ho_failed:
+      return "transfer failed";
+    case tcpip::ho_too_large:
+      return "body too large";
+    case tcpip::ho_no_status:
+      return "no status line";
+    case tcpip::ho_cut_short:
+      return "transfer cut short";
+  }
+  if (http.StatusCode >= failing_status) return "status " + std::to_string(http.StatusCode);
+  return "";
 }
+
+// The address of a failed request and the reason, as an error context.
+std::string failure_context(const tcpip::T_HTTP& http, const std::string& reason) {
+  std::string context = "/url=" + http.URL;
+  if (!http.Proxy.empty()) context += "/proxy=" + http.Proxy;
+  return context + "/reason=" + reason;
+}
+
+// The requests of a run that failed without stopping it: their number and
+// the first one.
+struct failed_requests {
+  int count = 0;
+  std::string first;  // failure_context of the first
+
+  void add(const tcpip::T_HTTP& http, const std::string& reason) {
+    if (count++ == 0) first = failure_context(http, reason);
+  }
+};
 
 TDateObj* date_of(const platform::TStringList& list, int index) {
   return dynamic_cast<TDateObj*>(list.Objects(index));
@@ -135,6 +168,9 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   http.NoCache = true;  // the calendar must be fresh whatever the user chose
   http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/";
   http.Get();
+  // Without its calendar the run cannot do its job: say so, ask nothing more.
+  if (const std::string reason = failure_reason(http, 300); !reason.empty())
+    throw qlib::make_error(2030, failure_context(http, reason));
   ReadCalendar(ComicIndex, http.Stream, days);
   for (int i = days.Count() - 1; i >= 0; --i) {
     const TDateObj* date = date_of(days, i);
@@ -142,10 +178,17 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   }
   http.NoCache = no_cache;
 
+  // Later failures do not stop the run: the other days are still fetched,
+  // and the run ends with an error that counts them.
+  failed_requests failed;
   for (int i = days.Count() - 1; i >= 0; --i) {
     http.URL = std::string(comic.BaseURL) + days[i];
     report_progress(http.URL);
     http.Get();
+    if (const std::string reason = failure_reason(http, 500); !reason.empty()) {
+      failed.add(http, reason);
+      continue;  // a broken page is not read; the day stays missing
+    }
     ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
   }
 
@@ -165,10 +208,24 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
     http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/images/" + images[i];
     report_progress(http.URL);
     http.Get();
-    if (!image_response_usable(http)) continue;  // the day's next image may serve
+    // Only a whole GIF of a response that succeeded and ended in order is
+    // kept; otherwise the day's next image may serve. An image that is not
+    // there (a status below 500) is no failure.
+    if (const std::string reason = failure_reason(http, 500); !reason.empty()) {
+      failed.add(http, reason);
+      continue;
+    }
+    if (http.StatusCode >= 300) continue;
+    if (!IsWholeGif(http.Stream.View())) {
+      failed.add(http, "no whole GIF");
+      continue;
+    }
     platform::write_file_atomically(
         TargetDir + std::string(comic.Prefix) + date_text + ".gif", http.Stream.View());
   }
+
+  if (failed.count > 0)
+    throw qlib::make_error(2031, "/failed=" + std::to_string(failed.count) + failed.first);
 }
 
 }  // namespace app

@@ -33,7 +33,13 @@ extern TProgressProc ProgressProc;
 // Fetches the calendar page of comic `ComicIndex` with `http`, then every day
 // page and image whose strip file is not yet in `TargetDir` (a prefix that
 // file names are appended to), and writes each strip as TargetDir + Prefix +
-// "yymmdd" + ".gif". Errors are not caught.
+// "yymmdd" + ".gif" when its response succeeded, ended in order and holds a
+// whole GIF file. A calendar page that cannot be fetched raises te_ 2030
+// ("/url=.../reason=...") before anything else is asked; day pages and images
+// that fail (a transfer not ended in order, a status of 500 or more, an image
+// that is no whole GIF) do not stop the run, which then ends with te_ 2031
+// ("/failed=N" and the first one's address and reason). Other errors are not
+// caught.
 void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http);
 
 // Appends (day path, date) items to `days` for the calendar entries of the

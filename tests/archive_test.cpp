@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "app/comics.hpp"
+#include "lib/system.hpp"
 #include "platform/dates.hpp"
 #include "tcpip/url.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/tiny_gif.hpp"
 
 namespace {
 
@@ -226,9 +228,11 @@ class Scan : public testing::Test {
   void route_image(const std::string& name, scripted_answer answer) {
     server_.route("/comics/quorvel/archive/images/" + name, std::move(answer));
   }
-  static scripted_answer gif(const std::string& bytes) {
-    return scripted_answer::http("HTTP/1.0 200 OK", {"Content-Type: image/gif"}, bytes);
+  // A whole GIF tagged with `tag`; strip(...) == tagged(tag) tells which was saved.
+  static scripted_answer gif(const std::string& tag) {
+    return scripted_answer::http("HTTP/1.0 200 OK", {"Content-Type: image/gif"}, tagged(tag));
   }
+  static std::string tagged(const std::string& tag) { return testing_support::tiny_gif(tag); }
 
   void run() { app::FetchArchive(quorvel, target_, http_); }
   std::string strip(const std::string& yymmdd) const {
@@ -267,9 +271,9 @@ TEST_F(Scan, RequestsInOrderAndSavesTheFirstUsableImageOfEachDay) {
       url("/comics/quorvel/archive/images/s7.gif"),
   };
   EXPECT_EQ(server_.targets(), expected);
-  EXPECT_EQ(strip("261207"), "GIF89a-seven");
-  EXPECT_EQ(strip("261206"), "GIF89a-six-b");
-  EXPECT_EQ(strip("261205"), "GIF89a-five");
+  EXPECT_EQ(strip("261207"), tagged("GIF89a-seven"));
+  EXPECT_EQ(strip("261206"), tagged("GIF89a-six-b"));
+  EXPECT_EQ(strip("261205"), tagged("GIF89a-five"));
   EXPECT_EQ(testing_support::list_dir(dir_.path()).size(), 3u);  // no temporary files
 }
 
@@ -316,7 +320,7 @@ TEST_F(Scan, AStripOnDiskStopsItsDayPageAndImage) {
   };
   EXPECT_EQ(server_.targets(), expected);
   EXPECT_EQ(strip("261207"), "kept");
-  EXPECT_EQ(strip("261206"), "new");
+  EXPECT_EQ(strip("261206"), tagged("new"));
 }
 
 std::vector<std::string>& progress_lines() {
@@ -341,6 +345,7 @@ TEST_F(Scan, ProgressLinesForDayPagesAndImagesOnly) {
 
 struct failed_image_row {
   scripted_answer answer;
+  const char* reason;  // of the failure the run ends with; "" when it is none
   const char* why;
 };
 
@@ -353,8 +358,21 @@ TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
   route_day("20261206", {"bad.gif"});
   route_image("bad.gif", GetParam().answer);
   route_image("good.gif", gif("GIF89a-good"));
-  run();
-  EXPECT_EQ(strip("261207"), "GIF89a-good") << GetParam().why;
+  const std::string reason = GetParam().reason;
+  try {
+    run();
+    EXPECT_EQ(reason, "") << GetParam().why << ": the run should have ended with 2031";
+  } catch (const qlib::te_& error) {
+    // Both requests of bad.gif failed; the other days were still fetched.
+    EXPECT_EQ(error.code(), 2031) << GetParam().why;
+    EXPECT_EQ(error.context().rfind("/failed=2/url=" + url("/comics/quorvel/archive/images/bad.gif") +
+                                        "/proxy=" + server_.address() + "/reason=" + reason + "/",
+                                    0),
+              0u)
+        << error.context();
+    EXPECT_NE(reason, "") << GetParam().why << ": no failure expected";
+  }
+  EXPECT_EQ(strip("261207"), tagged("GIF89a-good")) << GetParam().why;
   EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{"qv261207.gif"})
       << GetParam().why;
 }
@@ -362,18 +380,30 @@ TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, UnusableImage,
     testing::Values(
-        failed_image_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"),
-                         "an error status"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"), "",
+                         "an image that is not there is no failure"},
         failed_image_row{scripted_answer::http("HTTP/1.0 301 Moved", {"Location: /x.gif"}, "moved"),
-                         "a redirection counts as a failure"},
+                         "", "a redirection is not followed, and is no failure"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 503 Busy", {}, testing_support::tiny_gif("busy")),
+                         "status 503", "a server error fails, whatever the body"},
         failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 100"},
-                                               std::string(50, 'g')),
-                         "cut off before its announced length"},
-        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, ""), "an empty body"},
-        failed_image_row{scripted_answer::bytes("GIF89a without any header"),
+                                               testing_support::tiny_gif("short")),
+                         "transfer cut short", "cut off before its announced length"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, ""), "no whole GIF",
+                         "an empty body"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, "<html>an error page</html>"),
+                         "no whole GIF", "a page answered with success"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {},
+                                               testing_support::tiny_gif("cut").substr(0, 30)),
+                         "no whole GIF", "a GIF cut short with an orderly close"},
+        failed_image_row{scripted_answer::bytes(testing_support::tiny_gif("bare")), "no status line",
                          "no status line in this response"},
-        failed_image_row{scripted_answer::resetting(), "a reset connection"},
-        failed_image_row{scripted_answer::closing(), "a connection closed at once"}));
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, testing_support::tiny_gif("reset")).then(
+                             scripted_answer::ending::reset),
+                         "transfer failed", "a reset after the body"},
+        failed_image_row{scripted_answer::resetting(), "transfer failed", "a reset connection"},
+        failed_image_row{scripted_answer::closing(), "no status line",
+                         "a connection closed at once"}));
 
 TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
   server_.route("/comics/quorvel/archive/",
@@ -381,9 +411,12 @@ TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
                                       page({calendar_line("1", "Dec. 07")})));
   server_.route("/comics/quorvel/archive/cal-1.html",
                 scripted_answer::http("HTTP/1.1 200 OK", {}, page({image_line("a.gif")})));
-  route_image("a.gif", scripted_answer::http("HTTP/1.1 200 OK", {"Content-Length: 6"}, "GIF89a"));
+  const std::string strip7 = tagged("a");
+  route_image("a.gif", scripted_answer::http(
+                           "HTTP/1.1 200 OK", {"Content-Length: " + std::to_string(strip7.size())},
+                           strip7));
   run();
-  EXPECT_EQ(strip("261207"), "GIF89a");
+  EXPECT_EQ(strip("261207"), strip7);
 }
 
 TEST_F(Scan, AStripOfOneComicStopsTheOtherWithTheSamePrefix) {
@@ -403,7 +436,7 @@ TEST_F(Scan, AStripOfOneComicStopsTheOtherWithTheSamePrefix) {
   EXPECT_EQ(server_.targets().size(), 3u);
   app::FetchArchive(24, target_, http_);  // Marvels finds both dates taken
   EXPECT_EQ(server_.targets().size(), 4u);  // its calendar only
-  EXPECT_EQ(testing_support::read_file(dir_ / "dk261207.gif"), "dustykid7");
+  EXPECT_EQ(testing_support::read_file(dir_ / "dk261207.gif"), tagged("dustykid7"));
   EXPECT_EQ(testing_support::read_file(dir_ / "dk261206.gif"), "older");
 }
 

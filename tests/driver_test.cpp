@@ -2,18 +2,20 @@
 // handling and the error report, compared byte for byte with the exit code.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/support/report.hpp"
 #include "tests/support/run.hpp"
 
 namespace {
 
 using testing_support::run;
 using testing_support::run_options;
-
-const std::string banner = "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+using testing_support::banner;
+using testing_support::main_task;
+using testing_support::masked;
+using testing_support::report;
 
 const std::string usage =
     "Usage: quorvel {options}\n"
@@ -60,18 +62,7 @@ const std::string comic_list =
     "/mode=pip                 Pip\n"
     "/mode=owlfred             Owlfred\n";
 
-// The top-level report of a te_ with the given message; the code address is
-// the one part that differs between builds, so it is masked in the output.
-std::string report(const std::string& message) {
-  return "Exception te_ in module quorvel at ################.\n" + message + ".\n";
-}
-
-std::string masked(const std::string& out) {
-  static const std::regex address(" at [0-9A-F]{16}\\.\n");
-  return std::regex_replace(out, address, " at ################.\n");
-}
-
-const std::string main_task = "/task_nr=0/task_name=\"Main program\"";
+const std::string calendar = std::string(QUORVEL_BASE_URL) + "/comics/quorvel/archive/";
 
 struct run_row {
   std::vector<std::string> args;
@@ -101,7 +92,10 @@ TEST_P(Driver, PrintsAndEndsExactly) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, Driver,
     testing::Values(
-        run_row{{}, "", 0, "no options: the banner and its empty line"},
+        run_row{{"/proxy=127.0.0.1:1"},
+                report("Error # 2030 /url=" + calendar + "/proxy=127.0.0.1:1/reason=no connection" +
+                       main_task),
+                1, "nothing answers: the calendar cannot be fetched, and the run says so"},
         run_row{{"/help"}, usage, 0, "the usage text"},
         run_row{{"/HELP"}, usage, 0, "option names in any case"},
         run_row{{"-help"}, usage, 0, "the other switch character"},
@@ -109,8 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
         run_row{{"/Mode=LIST"}, comic_list, 0, "mode values in any case"},
         run_row{{"/mode=list", "/help"}, comic_list, 0, "list first: only the list"},
         run_row{{"/help", "/mode=list"}, usage, 0, "help first: only the usage text"},
-        run_row{{"/mode=QUORVEL", "/verbatim=N", "/target=x", "/proxy=127.0.0.1:1"}, "", 0,
-                "valid options print nothing more; nothing answers on the proxy port"},
+        run_row{{"/mode=QUORVEL", "/verbatim=N", "/target=x", "/proxy=127.0.0.1:1"},
+                report("Error # 2030 /url=" + calendar + "/proxy=127.0.0.1:1/reason=no connection" +
+                       main_task),
+                1, "valid options print nothing before the download's report"},
         run_row{{"/mode=cricket", "/mode=list"}, comic_list, 0, "a later mode overrides"},
         run_row{{"/mode=nosuch"}, report("Error # 2024 " + main_task), 1,
                 "a key that is not in the catalogue"},

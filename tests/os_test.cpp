@@ -400,20 +400,31 @@ TEST_F(Search, ANameThatDerivesItselfEndsWithoutAResult) {
   EXPECT_EQ(qlib::search_path(first_.path(), "AB:CD"), "");
 }
 
+TEST_F(Search, TheNamesOwnDirectoryIsOneItemEvenWithASemicolon) {
+  fs::create_directories(first_ / "a;b");
+  write_file(first_ / "a;b/x.txt", "");
+  fs::create_directories(first_ / "b");
+  write_file(first_ / "b/x.txt", "");  // what splitting at ";" would find
+  scoped_cwd cwd(first_.path());
+  EXPECT_EQ(qlib::search_path(".", "a;b\\x.txt"), "A;B\\X.TXT");
+  EXPECT_EQ(qlib::search_path(".", "a;nosuch\\x.txt"), "");
+}
+
 TEST_F(Search, ErrorsOtherThanTheBreakPassThrough) {
   EXPECT_EQ(error_code_of([&] { qlib::search_path("%!quorvel_no_such_var%", "x"); }), 2270);
 }
 
 TEST_F(Search, OnPathAndOnTheProgramsDirectory) {
-  scoped_env path("PATH", second_.path() + ":" + first_.path());  // one item: no ";" in it
+  scoped_env path("PATH", first_ / "nosuch" + ":" + second_.path() + ":" + first_.path());
   temp_dir empty;
   {
     scoped_cwd cwd(first_.path());
-    EXPECT_EQ(qlib::search_on_path("options.txt"), ".\\OPTIONS.TXT");
+    EXPECT_EQ(qlib::search_on_path("options.txt"), ".\\OPTIONS.TXT") << "the current directory first";
   }
-  scoped_env semicolons("PATH", second_.path() + ";" + first_.path());
   scoped_cwd cwd(empty.path());
-  EXPECT_EQ(qlib::search_on_path("options.txt"), lib_path(second_ / "options.TXT"));
+  EXPECT_EQ(qlib::search_on_path("options.txt"), lib_path(second_ / "options.TXT"))
+      << "then the directories of PATH in order";
+  EXPECT_EQ(qlib::search_on_path("readme"), lib_path(first_ / "README"));
   EXPECT_EQ(qlib::search_on_path("readme."), "");
 
   const fs::path program = fs::read_symlink("/proc/self/exe");

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <vector>
 
 #include "lib/types.hpp"
+#include "platform/files.hpp"
 #include "platform/process.hpp"
 
 namespace qlib {
@@ -119,8 +119,7 @@ bool register_banner(std::string_view revision_record) {
   if (!state.on) return false;
   const std::string line = banner_line(revision_record) + "\n";
   if (state.to_file) {
-    std::ofstream file(state.file_name, std::ios::app | std::ios::binary);
-    if (file) file << line;
+    platform::append_to_file(state.file_name, line);  // write errors are ignored
   } else {
     std::cout << line;
   }

@@ -107,8 +107,9 @@ std::string search_in(std::string_view dirs, bool one_dir, std::string_view file
 var_lookup_proc var_lookup = env_lookup;
 std::uint16_t last_find_error = 0;
 
-te_ os_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_os" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ os_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_os" + std::string(context));
 }
 
 std::string command_tail() {

@@ -70,8 +70,9 @@ std::uint16_t line_check(std::string_view text) {
 
 }  // namespace
 
-te_ params_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_params" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ params_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_params" + std::string(context));
 }
 
 void t_par_base::done() {

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <algorithm>
 #include <map>
@@ -316,7 +321,27 @@ TEST_F(DirWalk, FiltersAndDotNames) {
   EXPECT_EQ(qlib::last_find_error, 18) << "the walk ends when the entries are exhausted";
 }
 
+// The local time 2023-04-05 13:47:39: every field differs from the others, so
+// that a field taken from the wrong bits shows.
+std::time_t known_write_time() {
+  std::tm local{};
+  local.tm_year = 2023 - 1900;
+  local.tm_mon = 4 - 1;
+  local.tm_mday = 5;
+  local.tm_hour = 13;
+  local.tm_min = 47;
+  local.tm_sec = 39;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+void set_write_time(const std::string& path, std::time_t when) {
+  const timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 TEST_F(DirWalk, EntryFields) {
+  set_write_time(dir_ / "a.txt", known_write_time());
   std::map<std::string, qlib::dir_entry> entries;
   qlib::for_each_dir_entry(lib_path(dir_.path()), "",
                            [&](const qlib::dir_entry& entry) { entries[entry.name] = entry; });
@@ -325,10 +350,22 @@ TEST_F(DirWalk, EntryFields) {
   EXPECT_EQ(file.attrs, "A");
   EXPECT_EQ(file.size, 5u);
   EXPECT_EQ(file.hundredths, 0);
-  EXPECT_EQ(file.seconds % 2, 0);
-  EXPECT_GE(file.year, 2020);
-  EXPECT_GE(file.month, 1);
+  EXPECT_EQ(file.seconds, 38) << "two-second resolution";
+  EXPECT_EQ(file.minutes, 47);
+  EXPECT_EQ(file.hours, 13);
+  EXPECT_EQ(file.day, 5);
+  EXPECT_EQ(file.month, 4);
+  EXPECT_EQ(file.year, 2023);
   EXPECT_EQ(entries.at("Sub").attrs, "D");
+}
+
+TEST_F(DirWalk, TheSizeKeepsItsLow32Bits) {
+  const std::string path = dir_ / "a.txt";
+  // Sparse: no disk space is used for the 4 GiB hole.
+  ASSERT_EQ(::truncate(path.c_str(), (std::int64_t{1} << 32) + 1234), 0);
+  std::uint32_t size = 0;
+  qlib::for_each_dir_entry(dir_.path(), "d", [&](const qlib::dir_entry& entry) { size = entry.size; });
+  EXPECT_EQ(size, 1234u);
 }
 
 TEST_F(DirWalk, ABadFilterFailsBeforeAnyEntry) {

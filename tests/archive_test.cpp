@@ -69,7 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                      EncodeDate(2026, 12, 1), "pattern and month ignore case; path as read"},
         calendar_row{"<option value=\"/COMICS/Quorvel/archive/cal-20261201.html\">Dec. 01", quorvel,
                      "/COMICS/Quorvel/archive/cal-20261201.html", EncodeDate(2026, 12, 1),
-                     "a section in other letters still gives the entry's own path"},
+                     "design rule: a section in other letters gives the entry's own path"},
+        calendar_row{"<a href=\"/comics/index.html\"><option value=\"/comics/quorvel/archive/"
+                     "cal-7.html\">Dec. 07",
+                     quorvel, "/comics/index.html", EncodeDate(2026, 12, 7),
+                     "the path starts at the first \"/\" + section of the line, wherever it is"},
         calendar_row{"<option value=\"/comics/cricket/archive/cal-20261207.html\">Dec. 07, 2026",
                      quorvel, "", -1, "another comic's entry is no entry; date untouched"},
         calendar_row{"<option value=\"/partner/owlfred/archive/cal-20261206.html\">Dec. 06",
@@ -119,6 +123,36 @@ INSTANTIATE_TEST_SUITE_P(
                              "leap year, the day itself"},
                     leap_row{EncodeDate(2028, 2, 28), 0, "ahead in a leap year: 2027 has none"},
                     leap_row{EncodeDate(2029, 3, 1), 0, "not a leap year"}));
+
+struct clock_row {
+  platform::TDateTime now;
+  const char* date_text;
+  platform::TDateTime expected;
+  const char* why;
+};
+
+class EntryYear : public testing::TestWithParam<clock_row> {};
+
+TEST_P(EntryYear, ThisYearUnlessTheDateIsStillAhead) {
+  fixed_clock clock(GetParam().now);
+  platform::TDateTime date = -1;
+  app::ParseCalendarLine(
+      std::string("<option value=\"/comics/quorvel/archive/cal-1.html\">") + GetParam().date_text,
+      quorvel, date);
+  EXPECT_EQ(date, GetParam().expected) << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clocks, EntryYear,
+    testing::Values(
+        clock_row{EncodeDate(2026, 12, 7), "Dec. 07", EncodeDate(2026, 12, 7),
+                  "exactly midnight: the day has begun, it is this year's"},
+        clock_row{EncodeDate(2026, 12, 7) - 1.0 / 86400, "Dec. 07", EncodeDate(2025, 12, 7),
+                  "a second before midnight the day is still ahead"},
+        clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Dec. 31", EncodeDate(2026, 12, 31),
+                  "on 1 January the 31 December entry is last year's"},
+        clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Jan. 01", EncodeDate(2027, 1, 1),
+                  "and 1 January is this year's"}));
 
 struct image_row {
   const char* line;
@@ -337,6 +371,38 @@ TEST_F(Scan, ProgressLinesForDayPagesAndImagesOnly) {
       "Getting " + url("/comics/quorvel/archive/images/s7.gif"),
   };
   EXPECT_EQ(progress_lines(), expected);
+}
+
+TEST_F(Scan, ProgressLinesAreCutTo255Characters) {
+  const std::string long_day = "cal-" + std::string(300, 'd') + ".html";
+  server_.route("/comics/quorvel/archive/",
+                ok(page({"<option value=\"/comics/quorvel/archive/" + long_day + "\">Dec. 07"})));
+  progress_lines().clear();
+  app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
+  run();
+  app::ProgressProc = nullptr;
+  const std::string full = "Getting " + url("/comics/quorvel/archive/" + long_day);
+  ASSERT_EQ(progress_lines().size(), 1u);
+  EXPECT_EQ(progress_lines()[0], full.substr(0, 255));
+  EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/" + long_day))
+      << "the request itself has the whole address";
+}
+
+// The smallest whole GIF file: header, screen, one 1x1 image, trailer.
+const std::string whole_gif("GIF89a\x01\x00\x01\x00\x00\x00\x00"
+                            "\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00"
+                            "\x02\x02\x44\x01\x00\x3B",
+                            29);
+
+TEST_F(Scan, ADayPageAnswered404IsStillReadAsAPage) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
+  server_.route("/comics/quorvel/archive/cal-20261207.html",
+                scripted_answer::http("HTTP/1.0 404 Not Found", {"Content-Type: text/html"},
+                                      page({"<h1>Not here</h1>", image_line("s7.gif")})));
+  route_image("s7.gif", gif(whole_gif));
+  run();
+  EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/images/s7.gif"));
+  EXPECT_EQ(strip("261207"), whole_gif);
 }
 
 struct failed_image_row {

@@ -211,7 +211,8 @@ bool t_param::next_param() {
     active = text.empty() ? 0 : 1;
     if (text.empty()) {
       if (level != 0) return false;
-      active = mark == 1 ? 1 : 0;  // an empty line is one empty parameter
+      // A line of blanks, trimmed by set-up, is an empty line: one empty parameter.
+      active = mark == 1 ? 1 : 0;
       mark = 2;
       pos = 2;
       return active;

@@ -314,6 +314,7 @@ TEST(SendString, ShortSendLeavesTheRestForTheNextSendBuf) {
   EXPECT_TRUE(component.SendString(7, ""));
 }
 
+// Design rule: SendBuf keeps new bytes behind an unsent remainder, in order.
 TEST(SendString, NewBytesWaitBehindARemainderThatStillCannotGo) {
   T_TcpIp component(nullptr);
   short_sends double_of_send({4, -1});
@@ -525,8 +526,8 @@ TEST(Async, LookupOfANameRunsInTheBackground) {
   EXPECT_EQ(platform::ntohl(component.Address) >> 24, 127u);
 }
 
-// A registered socket does not block: Get takes what is waiting and leaves
-// the rest to the notifications instead of asking again and again.
+// Design rule: a registered socket does not block, so Get takes what is
+// waiting and leaves the rest to the notifications instead of spinning.
 TEST(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
   scripted_server server({scripted_answer::silent().unprompted()});
   recording_tcp component(nullptr);

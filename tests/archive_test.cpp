@@ -99,31 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "/comics/quorvel/archive/cal-1.html", 0, "no date text at all"},
         calendar_row{"", quorvel, "", -1, "an empty line"}));
 
-struct leap_row {
-  platform::TDateTime now;
-  platform::TDateTime expected;
-  const char* why;
-};
-
-class LeapDay : public testing::TestWithParam<leap_row> {};
-
-TEST_P(LeapDay, TwentyNinthOfFebruary) {
-  fixed_clock clock(GetParam().now);
-  platform::TDateTime date = -1;
-  app::ParseCalendarLine("<option value=\"/comics/quorvel/archive/cal-0229.html\">Feb. 29",
-                         quorvel, date);
-  EXPECT_EQ(date, GetParam().expected) << GetParam().why;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Clocks, LeapDay,
-    testing::Values(leap_row{EncodeDate(2028, 3, 1), EncodeDate(2028, 2, 29),
-                             "leap year, the day has passed"},
-                    leap_row{EncodeDate(2028, 2, 29) + 0.5, EncodeDate(2028, 2, 29),
-                             "leap year, the day itself"},
-                    leap_row{EncodeDate(2028, 2, 28), 0, "ahead in a leap year: 2027 has none"},
-                    leap_row{EncodeDate(2029, 3, 1), 0, "not a leap year"}));
-
 struct clock_row {
   platform::TDateTime now;
   const char* date_text;
@@ -152,7 +127,13 @@ INSTANTIATE_TEST_SUITE_P(
         clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Dec. 31", EncodeDate(2026, 12, 31),
                   "on 1 January the 31 December entry is last year's"},
         clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Jan. 01", EncodeDate(2027, 1, 1),
-                  "and 1 January is this year's"}));
+                  "and 1 January is this year's"},
+        clock_row{EncodeDate(2028, 3, 1), "Feb. 29", EncodeDate(2028, 2, 29),
+                  "leap year, the day has passed"},
+        clock_row{EncodeDate(2028, 2, 29) + 0.5, "Feb. 29", EncodeDate(2028, 2, 29),
+                  "leap year, the day itself"},
+        clock_row{EncodeDate(2028, 2, 28), "Feb. 29", 0, "ahead in a leap year: 2027 has none"},
+        clock_row{EncodeDate(2029, 3, 1), "Feb. 29", 0, "not a leap year"}));
 
 struct image_row {
   const char* line;

@@ -165,6 +165,7 @@ void report_exception(std::exception_ptr error, std::ostream& out) {
   } catch (...) {
     message = "Unknown exception";
   }
+  // Worded in English, with the code address in the full width of this build.
   char head[64];
   std::snprintf(head, sizeof head, "%016llX",
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));

@@ -264,8 +264,9 @@ class evaluator {
 
 }  // namespace
 
-te_ convert_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_convert" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ convert_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_convert" + std::string(context));
 }
 
 bool yes_no(std::string_view value) {

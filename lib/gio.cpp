@@ -20,8 +20,9 @@ owned<tl_>& registry() {
 
 tl_* file_types = nullptr;
 
-te_ gio_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_gio" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ gio_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_gio" + std::string(context));
 }
 
 void add_file_type(const t_file_class& file_class, std::uint8_t priority) {

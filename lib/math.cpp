@@ -10,8 +10,9 @@ constexpr const char* revision =
     "$Date: 2026/11/30 09:12:40 $ $Author: quorvel $";
 }  // namespace
 
-te_ math_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_math" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ math_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_math" + std::string(context));
 }
 
 std::uint32_t unsigned_div(std::uint32_t dividend, std::uint32_t divisor) {

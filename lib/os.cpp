@@ -72,21 +72,30 @@ void fill_entry(const platform::find_data& data, dir_entry& entry) {
   entry.size = static_cast<std::uint32_t>(data.size & 0xFFFFFFFFu);
 }
 
-std::string search_in(std::string_view dir_list, std::string_view file_name, int depth) {
+// Looks for `file_name` along `dirs`: a ";"-separated list whose references
+// are expanded, or, with `one_dir`, a single directory taken as it is.
+std::string search_in(std::string_view dirs, bool one_dir, std::string_view file_name,
+                      int depth) {
   const std::string name = normalize_path(file_name);
   if (name.find_first_of("\\:") != std::string::npos) {
     if (depth >= max_search_depth) return {};
-    return search_in(path_drive_dir(name), path_name_ext(name), depth + 1);
+    // The name's own directory is the only list item, even when it holds ";".
+    return search_in(path_drive_dir(name), true, path_name_ext(name), depth + 1);
   }
   std::string result;
-  try {
-    for_each_list_item(expand_vars(dir_list), short_max, [&](const std::string& item) {
-      for_each_dir_entry(normalize_path(item), "", [&](const dir_entry& entry) {
-        if (upper_ascii(entry.name) != name) return;
-        result = normalize_path(item + "\\" + entry.name);
-        throw os_error(break_code, "");
-      });
+  const auto search_dir = [&](const std::string& item) {
+    for_each_dir_entry(normalize_path(item), "", [&](const dir_entry& entry) {
+      if (upper_ascii(entry.name) != name) return;
+      result = normalize_path(item + "\\" + entry.name);
+      throw os_error(break_code, "");
     });
+  };
+  try {
+    if (!one_dir) {
+      for_each_list_item(expand_vars(dirs), short_max, search_dir);
+    } else if (!dirs.empty()) {
+      search_dir(std::string(dirs));
+    }
   } catch (const te_& error) {
     if (error.code() != break_code) throw;
   }
@@ -98,8 +107,9 @@ std::string search_in(std::string_view dir_list, std::string_view file_name, int
 var_lookup_proc var_lookup = env_lookup;
 std::uint16_t last_find_error = 0;
 
-te_ os_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_os" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ os_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_os" + std::string(context));
 }
 
 std::string command_tail() {
@@ -298,7 +308,7 @@ void for_each_dir_entry(std::string_view directory, std::string_view filter,
 }
 
 std::string search_path(std::string_view dir_list, std::string_view file_name) {
-  return search_in(dir_list, file_name, 0);
+  return search_in(dir_list, false, file_name, 0);
 }
 
 std::string search_on_path(std::string_view file_name) {

@@ -70,8 +70,9 @@ std::uint16_t line_check(std::string_view text) {
 
 }  // namespace
 
-te_ params_error(int code, std::string_view context) {
-  return make_error(code, "/unit=_params" + std::string(context));
+// Not inlined: the error names the code that called it.
+__attribute__((noinline)) te_ params_error(int code, std::string_view context) {
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_params" + std::string(context));
 }
 
 void t_par_base::done() {
@@ -210,7 +211,8 @@ bool t_param::next_param() {
     active = text.empty() ? 0 : 1;
     if (text.empty()) {
       if (level != 0) return false;
-      active = mark == 1 ? 1 : 0;  // an empty line is one empty parameter
+      // A line of blanks, trimmed by set-up, is an empty line: one empty parameter.
+      active = mark == 1 ? 1 : 0;
       mark = 2;
       pos = 2;
       return active;

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <vector>
 
 #include "lib/types.hpp"
+#include "platform/files.hpp"
 #include "platform/process.hpp"
 
 namespace qlib {
@@ -67,9 +67,14 @@ std::unique_ptr<te_> te_::clone() const { return std::make_unique<te_>(*this); }
 void te_::raise() const { throw *this; }
 
 __attribute__((noinline)) te_ make_error(int code, std::string_view context) {
-  const void* caller = __builtin_extract_return_addr(__builtin_return_address(0));
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, context);
+}
+
+te_ make_error_at(const void* caller, int code, std::string_view context) {
   if (code == break_code) {
-    te_ error(code, short_str(context), short_str("BREAK " + std::string(context)));
+    // The message is not cut: like every other message it may pass 255.
+    const std::string copy = short_str(context);
+    te_ error(code, copy, "BREAK " + copy);
     error.set_address(caller);
     return error;
   }
@@ -85,11 +90,12 @@ __attribute__((noinline)) te_ make_error(int code, std::string_view context) {
   return error;
 }
 
-te_ make_class_error(std::string_view class_name, int code, std::string_view context) {
+__attribute__((noinline)) te_ make_class_error(std::string_view class_name, int code,
+                                               std::string_view context) {
   std::string full = "/class=";
   full += class_name;
   full += context;
-  return make_error(code, short_str(full));
+  return make_error_at(QLIB_RETURN_ADDRESS(), code, short_str(full));
 }
 
 int current_error_code() {
@@ -119,8 +125,7 @@ bool register_banner(std::string_view revision_record) {
   if (!state.on) return false;
   const std::string line = banner_line(revision_record) + "\n";
   if (state.to_file) {
-    std::ofstream file(state.file_name, std::ios::app | std::ios::binary);
-    if (file) file << line;
+    platform::append_to_file(state.file_name, line);  // write errors are ignored
   } else {
     std::cout << line;
   }
@@ -160,6 +165,7 @@ void report_exception(std::exception_ptr error, std::ostream& out) {
   } catch (...) {
     message = "Unknown exception";
   }
+  // Worded in English, with the code address in the full width of this build.
   char head[64];
   std::snprintf(head, sizeof head, "%016llX",
                 static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));

@@ -48,9 +48,16 @@ extern context_hook_fn context_hook;
 extern object_hook_fn object_hook;
 extern report_hook_fn report_hook;
 
+// The code address the calling function returns to. The error helpers below
+// are not inlined and pass it on, so that the report of an error names the
+// code that raised it rather than the helper that built it.
+#define QLIB_RETURN_ADDRESS() __builtin_extract_return_addr(__builtin_return_address(0))
+
 // Builds the error object; the caller raises it. Code 8021 gives "BREAK " +
 // context and runs no hook.
 te_ make_error(int code, std::string_view context);
+// make_error, naming `address` as the code that raised the error.
+te_ make_error_at(const void* address, int code, std::string_view context);
 
 // make_error(code, "/class=" + class_name + context).
 te_ make_class_error(std::string_view class_name, int code, std::string_view context);

@@ -43,7 +43,7 @@ struct task_context::state {
   ucontext_t machine{};
   void (*entry)(void*) = nullptr;
   void* arg = nullptr;
-  exception_globals exceptions{};
+  exception_globals exceptions{};  // a new flow starts with no exception in flight
   int error_number = 0;
   // The stack as the sanitizer knows it; for the program's own stack it is
   // learnt when the flow first leaves it.

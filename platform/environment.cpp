@@ -9,9 +9,9 @@ extern char** environ;
 
 namespace platform {
 
-bool get_environment_variable(std::string_view name, std::string& value) {
-  value.clear();
-  if (name.empty() || name.find('=') != std::string_view::npos) return false;
+namespace {
+
+bool find_variable(std::string_view name, std::string& value) {
   if (const char* exact = std::getenv(std::string(name).c_str())) {
     value = exact;
     return true;
@@ -24,6 +24,20 @@ bool get_environment_variable(std::string_view name, std::string& value) {
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool get_environment_variable(std::string_view name, std::string& value) {
+  value.clear();
+  if (name.empty() || name.find('=') != std::string_view::npos) return false;
+  if (!find_variable(name, value)) return false;
+  // The original platform separates the directories of PATH with ";", and the
+  // library splits it there; POSIX separates them with ":".
+  if (name.size() == 4 && ::strncasecmp(name.data(), "path", 4) == 0)
+    for (char& c : value)
+      if (c == ':') c = ';';
+  return true;
 }
 
 }  // namespace platform

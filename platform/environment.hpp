@@ -9,7 +9,8 @@ namespace platform {
 
 // The value of the environment variable `name` into `value`; false (and an
 // empty value) when there is none. An exact match of the name wins; otherwise
-// the first variable whose name equals it ignoring ASCII case.
+// the first variable whose name equals it ignoring ASCII case. PATH comes in
+// the original's form, ";" between its directories.
 bool get_environment_variable(std::string_view name, std::string& value);
 
 }  // namespace platform

@@ -346,3 +346,26 @@ void write_file_atomically(std::string_view library_path, std::string_view data)
 }
 
 }  // namespace platform
+
+// Appending to a file.
+namespace platform {
+
+bool append_to_file(std::string_view library_path, std::string_view text) {
+  const std::string path = host_path(library_path);
+  if (path.empty()) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool complete = true;
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      complete = false;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0 && complete;
+}
+
+}  // namespace platform

@@ -98,4 +98,9 @@ void write_file_atomically(std::string_view library_path, std::string_view data)
 // it does where the file system offers no unnamed ones.
 void set_named_temporary_files(bool named);
 
+// Appends `text` to the file named by the library path, through the same path
+// mapping as every other file call, creating the file when it does not exist.
+// False when the file cannot be opened or not all of the text was written.
+bool append_to_file(std::string_view library_path, std::string_view text);
+
 }  // namespace platform

@@ -71,7 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                      EncodeDate(2026, 12, 1), "pattern and month ignore case; path as read"},
         calendar_row{"<option value=\"/COMICS/Quorvel/archive/cal-20261201.html\">Dec. 01", quorvel,
                      "/COMICS/Quorvel/archive/cal-20261201.html", EncodeDate(2026, 12, 1),
-                     "a section in other letters still gives the entry's own path"},
+                     "design rule: a section in other letters gives the entry's own path"},
+        calendar_row{"<a href=\"/comics/index.html\"><option value=\"/comics/quorvel/archive/"
+                     "cal-7.html\">Dec. 07",
+                     quorvel, "/comics/index.html", EncodeDate(2026, 12, 7),
+                     "the path starts at the first \"/\" + section of the line, wherever it is"},
         calendar_row{"<option value=\"/comics/cricket/archive/cal-20261207.html\">Dec. 07, 2026",
                      quorvel, "", -1, "another comic's entry is no entry; date untouched"},
         calendar_row{"<option value=\"/partner/owlfred/archive/cal-20261206.html\">Dec. 06",
@@ -97,30 +101,41 @@ INSTANTIATE_TEST_SUITE_P(
                      "/comics/quorvel/archive/cal-1.html", 0, "no date text at all"},
         calendar_row{"", quorvel, "", -1, "an empty line"}));
 
-struct leap_row {
+struct clock_row {
   platform::TDateTime now;
+  const char* date_text;
   platform::TDateTime expected;
   const char* why;
 };
 
-class LeapDay : public testing::TestWithParam<leap_row> {};
+class EntryYear : public testing::TestWithParam<clock_row> {};
 
-TEST_P(LeapDay, TwentyNinthOfFebruary) {
+TEST_P(EntryYear, ThisYearUnlessTheDateIsStillAhead) {
   fixed_clock clock(GetParam().now);
   platform::TDateTime date = -1;
-  app::ParseCalendarLine("<option value=\"/comics/quorvel/archive/cal-0229.html\">Feb. 29",
-                         quorvel, date);
+  app::ParseCalendarLine(
+      std::string("<option value=\"/comics/quorvel/archive/cal-1.html\">") + GetParam().date_text,
+      quorvel, date);
   EXPECT_EQ(date, GetParam().expected) << GetParam().why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Clocks, LeapDay,
-    testing::Values(leap_row{EncodeDate(2028, 3, 1), EncodeDate(2028, 2, 29),
-                             "leap year, the day has passed"},
-                    leap_row{EncodeDate(2028, 2, 29) + 0.5, EncodeDate(2028, 2, 29),
-                             "leap year, the day itself"},
-                    leap_row{EncodeDate(2028, 2, 28), 0, "ahead in a leap year: 2027 has none"},
-                    leap_row{EncodeDate(2029, 3, 1), 0, "not a leap year"}));
+    Clocks, EntryYear,
+    testing::Values(
+        clock_row{EncodeDate(2026, 12, 7), "Dec. 07", EncodeDate(2026, 12, 7),
+                  "exactly midnight: the day has begun, it is this year's"},
+        clock_row{EncodeDate(2026, 12, 7) - 1.0 / 86400, "Dec. 07", EncodeDate(2025, 12, 7),
+                  "a second before midnight the day is still ahead"},
+        clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Dec. 31", EncodeDate(2026, 12, 31),
+                  "on 1 January the 31 December entry is last year's"},
+        clock_row{EncodeDate(2027, 1, 1) + 10.0 / 24, "Jan. 01", EncodeDate(2027, 1, 1),
+                  "and 1 January is this year's"},
+        clock_row{EncodeDate(2028, 3, 1), "Feb. 29", EncodeDate(2028, 2, 29),
+                  "leap year, the day has passed"},
+        clock_row{EncodeDate(2028, 2, 29) + 0.5, "Feb. 29", EncodeDate(2028, 2, 29),
+                  "leap year, the day itself"},
+        clock_row{EncodeDate(2028, 2, 28), "Feb. 29", 0, "ahead in a leap year: 2027 has none"},
+        clock_row{EncodeDate(2029, 3, 1), "Feb. 29", 0, "not a leap year"}));
 
 struct image_row {
   const char* line;
@@ -341,6 +356,32 @@ TEST_F(Scan, ProgressLinesForDayPagesAndImagesOnly) {
       "Getting " + url("/comics/quorvel/archive/images/s7.gif"),
   };
   EXPECT_EQ(progress_lines(), expected);
+}
+
+TEST_F(Scan, ProgressLinesAreCutTo255Characters) {
+  const std::string long_day = "cal-" + std::string(300, 'd') + ".html";
+  server_.route("/comics/quorvel/archive/",
+                ok(page({"<option value=\"/comics/quorvel/archive/" + long_day + "\">Dec. 07"})));
+  progress_lines().clear();
+  app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
+  run();
+  app::ProgressProc = nullptr;
+  const std::string full = "Getting " + url("/comics/quorvel/archive/" + long_day);
+  ASSERT_EQ(progress_lines().size(), 1u);
+  EXPECT_EQ(progress_lines()[0], full.substr(0, 255));
+  EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/" + long_day))
+      << "the request itself has the whole address";
+}
+
+TEST_F(Scan, ADayPageAnswered404IsStillReadAsAPage) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
+  server_.route("/comics/quorvel/archive/cal-20261207.html",
+                scripted_answer::http("HTTP/1.0 404 Not Found", {"Content-Type: text/html"},
+                                      page({"<h1>Not here</h1>", image_line("s7.gif")})));
+  route_image("s7.gif", gif("s7"));
+  run();
+  EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/images/s7.gif"));
+  EXPECT_EQ(strip("261207"), tagged("s7"));
 }
 
 struct failed_image_row {

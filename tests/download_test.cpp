@@ -3,6 +3,7 @@
 // for exact requests, and the ways a run ends with an error.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -92,6 +93,24 @@ void expect_archive_on_disk(const std::string& dir, std::uint16_t port, const st
   }
 }
 
+// The day before today by the local clock, as comics-server takes it: its
+// archive then stays the same when a test runs past midnight, and every day
+// in it lies behind quorvel's clock whenever quorvel runs.
+std::string yesterday() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  local.tm_mday -= 1;
+  local.tm_hour = 12;  // clear of any change of daylight saving time
+  std::mktime(&local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+// Whether some program already accepts connections on the port.
+bool port_taken(std::uint16_t port) { return testing_support::loopback_client(port).connected(); }
+
 std::size_t log_lines(const server_process& server) {
   const std::string log = server.err();
   return static_cast<std::size_t>(std::count(log.begin(), log.end(), '\n'));
@@ -100,7 +119,10 @@ std::size_t log_lines(const server_process& server) {
 TEST(CatalogueAddress, DefaultComicFromTheServerItNamesAndOnlyWhatIsNewOnTheNextRun) {
   std::string protocol, user, password, host, port, path;
   tcpip::ParseURL(base_url, protocol, user, password, host, port, path);
-  server_process server(COMICS_SERVER_BIN, {"--days", "10", "--log"});
+  if (port_taken(static_cast<std::uint16_t>(std::stoi(port))))
+    GTEST_SKIP() << "another program holds the catalogue's port " << port
+                 << ", which this test must serve";
+  server_process server(COMICS_SERVER_BIN, {"--days", "10", "--log", "--today", yesterday()});
   ASSERT_TRUE(server.started()) << "comics-server could not listen on " << base_url;
   ASSERT_EQ(std::to_string(server.port()), port);
   const auto days = archive_of(server.port(), "comics/quorvel");
@@ -144,7 +166,8 @@ class ThroughComicsServer : public testing::Test {
     return options;
   }
 
-  server_process server_{COMICS_SERVER_BIN, {"--listen", "127.0.0.1:0", "--days", "8"}};
+  server_process server_{COMICS_SERVER_BIN,
+                        {"--listen", "127.0.0.1:0", "--days", "8", "--today", yesterday()}};
   temp_dir cwd_;
 };
 
@@ -242,26 +265,27 @@ class ScriptedArchive : public testing::Test {
                                         {"Content-Length: " + std::to_string(strip.size())}, strip));
   }
 
-  static std::string today_text() { return day_text(0); }
+  std::string today_text() const { return day_text(0); }
 
   // A day before today as the calendar writes it ("Dec. 07, 2026"), and as
-  // the strip file names it ("261207").
-  static std::tm day(int days_ago) {
-    const std::time_t now = std::time(nullptr);
+  // the strip file names it ("261207"). Every day is counted from one reading
+  // of the clock, so a run past midnight sees the same days: they lie behind
+  // its clock all the same.
+  std::tm day(int days_ago) const {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&now_, &local);
     local.tm_mday -= days_ago;
     local.tm_hour = 12;  // clear of any change of daylight saving time
     std::mktime(&local);
     return local;
   }
-  static std::string day_text(int days_ago) {
+  std::string day_text(int days_ago) const {
     const std::tm date = day(days_ago);
     char text[32];
     std::strftime(text, sizeof text, "%b. %d, %Y", &date);
     return text;
   }
-  static std::string day_file(int days_ago) {
+  std::string day_file(int days_ago) const {
     const std::tm date = day(days_ago);
     char text[32];
     std::strftime(text, sizeof text, "qv%y%m%d.gif", &date);
@@ -278,6 +302,7 @@ class ScriptedArchive : public testing::Test {
     return server_.requests();
   }
 
+  const std::time_t now_ = std::time(nullptr);
   scripted_server server_;
   temp_dir cwd_;
 };
@@ -298,6 +323,23 @@ TEST_F(ScriptedArchive, WithoutOmitProxyOnlyTheCalendarIsAskedForFresh) {
                              "\r\nPragma: no-cache\r\nAccept: */*\r\n\r\n");
   EXPECT_EQ(requests[1].find("Pragma"), std::string::npos);
   EXPECT_EQ(requests[2].find("Pragma"), std::string::npos);
+}
+
+// An empty target is the current directory, and so is a drive alone: "c:"
+// stays "C:", to which the names are appended, and a drive means nothing here.
+TEST_F(ScriptedArchive, AnEmptyTargetOrADriveAloneWritesIntoTheCurrentDirectory) {
+  const std::string whole_gif("GIF89a\x01\x00\x01\x00\x00\x00\x00\x2C\x00\x00\x00\x00\x01\x00"
+                              "\x01\x00\x00\x02\x02\x44\x01\x00\x3B",
+                              29);
+  server_.route("/comics/quorvel/archive/images/1.gif",
+                scripted_answer::http("HTTP/1.0 200 OK", {}, whole_gif));
+  for (const char* target : {"/target=", "/target=c:", "/target=C:"}) {
+    run_with({target});
+    EXPECT_EQ(testing_support::list_dir(cwd_.path()), std::vector<std::string>{day_file(0)})
+        << target;
+    EXPECT_EQ(read_file(cwd_ / day_file(0)), whole_gif) << target;
+    fs::remove(cwd_ / day_file(0));
+  }
 }
 
 TEST_F(ScriptedArchive, RequestOrderAndWhichImagesAreSaved) {

@@ -2,6 +2,7 @@
 // handling and the error report, compared byte for byte with the exit code.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -125,7 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
         run_row{{"/ver", "/help"}, usage, 0, "ver is ignored like any other name"}));
 
 TEST(DriverEnvironment, ReferencesInOptionValues) {
+  testing_support::temp_dir cwd;
   run_options options;
+  options.cwd = cwd.path();
   options.set_env["QUORVEL_TEST_MODE"] = "list";
   auto result = run(QUORVEL_BIN, {"/mode=%quorvel_test_mode%"}, options);
   EXPECT_EQ(result.out, banner + comic_list);
@@ -135,6 +138,44 @@ TEST(DriverEnvironment, ReferencesInOptionValues) {
   result = run(QUORVEL_BIN, {"/mode=%QUORVEL_TEST_MODE%"}, options);
   EXPECT_EQ(masked(result.out), banner + report("Error # 2024 " + main_task));
   EXPECT_EQ(result.exit_code, 1);
+}
+
+// The library's spelling of a host path.
+std::string lib_path(std::string path) {
+  for (char& c : path) c = c == '/' ? '\\' : (c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c);
+  return path;
+}
+
+// "@*" looks in the current directory and then along PATH; the program reads
+// no parameter files, so the error names the file that the search found.
+TEST(DriverEnvironment, SearchedIncludesNameTheFileFound) {
+  testing_support::temp_dir cwd;
+  testing_support::temp_dir bin;
+  testing_support::write_file(bin / "opts.txt", "");
+  std::filesystem::create_directories(cwd / "a;b");
+  testing_support::write_file(cwd / "a;b/x.txt", "");
+  std::filesystem::create_directories(cwd / "b");
+  testing_support::write_file(cwd / "b/x.txt", "");
+  run_options options;
+  options.cwd = cwd.path();
+  options.set_env["PATH"] = bin / "nosuch" + ":" + bin.path();
+
+  const struct {
+    const char* include;
+    std::string found;
+    const char* why;
+  } rows[] = {
+      {"@*opts.txt", lib_path(bin / "opts.txt"), "the second directory of a POSIX PATH"},
+      {"@*a;b\\x.txt", "A;B\\X.TXT", "the name's own directory, not split at its \";\""},
+      {"@*nosuch.txt", "", "nothing found: an empty name"},
+  };
+  for (const auto& row : rows) {
+    const auto result = run(QUORVEL_BIN, {row.include}, options);
+    EXPECT_EQ(masked(result.out),
+              banner + report("Error # 2462 /class=t_param/name=\"" + row.found + "\"" + main_task))
+        << row.why;
+    EXPECT_EQ(result.exit_code, 1) << row.why;
+  }
 }
 
 }  // namespace

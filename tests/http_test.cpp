@@ -221,6 +221,7 @@ TEST(Target, ProxyPortThatIsNoNumberRaisesTheConversionError) {
   expect_idle(http);
 }
 
+// Design rule: a port beyond 16 bits raises the conversion error, never wraps.
 TEST(Target, PortsBeyondSixteenBitsAreRefusedNotWrapped) {
   unconnected_http http(nullptr);
   http.URL = "http://comics.example/a";

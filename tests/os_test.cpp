@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <algorithm>
 #include <map>
@@ -104,17 +109,21 @@ TEST_F(ExpandVars, ReferenceSyntax) {
 }
 
 TEST(EnvLookup, EnvironmentNamesIgnoreCase) {
-  const char* path = std::getenv("PATH");
-  ASSERT_NE(path, nullptr);
-  const std::string expected = qlib::short_str(path);
-  ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(qlib::expand_vars("%PATH%"), expected);
-  EXPECT_EQ(qlib::expand_vars("%path%"), expected);
-  EXPECT_EQ(qlib::expand_vars("%Path%"), expected);
-
   scoped_env mixed("QuorvelMixedCase", "mixed");
   EXPECT_EQ(qlib::expand_vars("%QUORVELMIXEDCASE%"), "mixed");
+  EXPECT_EQ(qlib::expand_vars("%quorvelmixedcase%"), "mixed");
   EXPECT_EQ(qlib::expand_vars("%quorvel_no_such_var%"), "");
+}
+
+// PATH comes with ";" between its directories, as the library splits it;
+// no other variable is changed.
+TEST(EnvLookup, PathInTheFormTheLibrarySplits) {
+  scoped_env path("PATH", "/x:/usr/bin::/y");
+  scoped_env other("QUORVEL_COLONS", "a:b");
+  EXPECT_EQ(qlib::expand_vars("%PATH%"), "/x;/usr/bin;;/y");
+  EXPECT_EQ(qlib::expand_vars("%path%"), "/x;/usr/bin;;/y");
+  EXPECT_EQ(qlib::expand_vars("%Path%"), "/x;/usr/bin;;/y");
+  EXPECT_EQ(qlib::expand_vars("%quorvel_colons%"), "a:b");
 }
 
 TEST(EnvLookup, LongValuesAreCutTo255) {
@@ -312,7 +321,27 @@ TEST_F(DirWalk, FiltersAndDotNames) {
   EXPECT_EQ(qlib::last_find_error, 18) << "the walk ends when the entries are exhausted";
 }
 
+// The local time 2023-04-05 13:47:39: every field differs from the others, so
+// that a field taken from the wrong bits shows.
+std::time_t known_write_time() {
+  std::tm local{};
+  local.tm_year = 2023 - 1900;
+  local.tm_mon = 4 - 1;
+  local.tm_mday = 5;
+  local.tm_hour = 13;
+  local.tm_min = 47;
+  local.tm_sec = 39;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+void set_write_time(const std::string& path, std::time_t when) {
+  const timespec times[2] = {{when, 0}, {when, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 TEST_F(DirWalk, EntryFields) {
+  set_write_time(dir_ / "a.txt", known_write_time());
   std::map<std::string, qlib::dir_entry> entries;
   qlib::for_each_dir_entry(lib_path(dir_.path()), "",
                            [&](const qlib::dir_entry& entry) { entries[entry.name] = entry; });
@@ -321,10 +350,22 @@ TEST_F(DirWalk, EntryFields) {
   EXPECT_EQ(file.attrs, "A");
   EXPECT_EQ(file.size, 5u);
   EXPECT_EQ(file.hundredths, 0);
-  EXPECT_EQ(file.seconds % 2, 0);
-  EXPECT_GE(file.year, 2020);
-  EXPECT_GE(file.month, 1);
+  EXPECT_EQ(file.seconds, 38) << "two-second resolution";
+  EXPECT_EQ(file.minutes, 47);
+  EXPECT_EQ(file.hours, 13);
+  EXPECT_EQ(file.day, 5);
+  EXPECT_EQ(file.month, 4);
+  EXPECT_EQ(file.year, 2023);
   EXPECT_EQ(entries.at("Sub").attrs, "D");
+}
+
+TEST_F(DirWalk, TheSizeKeepsItsLow32Bits) {
+  const std::string path = dir_ / "a.txt";
+  // Sparse: no disk space is used for the 4 GiB hole.
+  ASSERT_EQ(::truncate(path.c_str(), (std::int64_t{1} << 32) + 1234), 0);
+  std::uint32_t size = 0;
+  qlib::for_each_dir_entry(dir_.path(), "d", [&](const qlib::dir_entry& entry) { size = entry.size; });
+  EXPECT_EQ(size, 1234u);
 }
 
 TEST_F(DirWalk, ABadFilterFailsBeforeAnyEntry) {
@@ -396,20 +437,31 @@ TEST_F(Search, ANameThatDerivesItselfEndsWithoutAResult) {
   EXPECT_EQ(qlib::search_path(first_.path(), "AB:CD"), "");
 }
 
+TEST_F(Search, TheNamesOwnDirectoryIsOneItemEvenWithASemicolon) {
+  fs::create_directories(first_ / "a;b");
+  write_file(first_ / "a;b/x.txt", "");
+  fs::create_directories(first_ / "b");
+  write_file(first_ / "b/x.txt", "");  // what splitting at ";" would find
+  scoped_cwd cwd(first_.path());
+  EXPECT_EQ(qlib::search_path(".", "a;b\\x.txt"), "A;B\\X.TXT");
+  EXPECT_EQ(qlib::search_path(".", "a;nosuch\\x.txt"), "");
+}
+
 TEST_F(Search, ErrorsOtherThanTheBreakPassThrough) {
   EXPECT_EQ(error_code_of([&] { qlib::search_path("%!quorvel_no_such_var%", "x"); }), 2270);
 }
 
 TEST_F(Search, OnPathAndOnTheProgramsDirectory) {
-  scoped_env path("PATH", second_.path() + ":" + first_.path());  // one item: no ";" in it
+  scoped_env path("PATH", first_ / "nosuch" + ":" + second_.path() + ":" + first_.path());
   temp_dir empty;
   {
     scoped_cwd cwd(first_.path());
-    EXPECT_EQ(qlib::search_on_path("options.txt"), ".\\OPTIONS.TXT");
+    EXPECT_EQ(qlib::search_on_path("options.txt"), ".\\OPTIONS.TXT") << "the current directory first";
   }
-  scoped_env semicolons("PATH", second_.path() + ";" + first_.path());
   scoped_cwd cwd(empty.path());
-  EXPECT_EQ(qlib::search_on_path("options.txt"), lib_path(second_ / "options.TXT"));
+  EXPECT_EQ(qlib::search_on_path("options.txt"), lib_path(second_ / "options.TXT"))
+      << "then the directories of PATH in order";
+  EXPECT_EQ(qlib::search_on_path("readme"), lib_path(first_ / "README"));
   EXPECT_EQ(qlib::search_on_path("readme."), "");
 
   const fs::path program = fs::read_symlink("/proc/self/exe");

@@ -91,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         scan_row{"/a=(b)c", 2, {"a|(b)c"}, "a parameter goes on after its parentheses"},
         scan_row{"(/a=1 /b=2)", 2, {"a|1", "b|2"}, "parentheses around the whole line go"},
         scan_row{"( (/a=1) )", 2, {"a|1"}, "again and again"},
-        scan_row{"   ", 0, {"| "}, "set-up trims blanks only to an empty line"},
+        scan_row{"   ", 0, {"| "},
+                 "design rule: set-up trims blanks only to an empty line, one empty parameter"},
         scan_row{"   ", 2, {}, "blanks only"},
         scan_row{"", 0, {"| "}, "an empty line is one empty parameter at level 0"},
         scan_row{"", 1, {}, "and nothing at level 1"},
@@ -275,6 +276,22 @@ TEST(Cipher, RoundTrips) {
   }
 }
 
+// Lines worked out from the layout rules apart from the code: the seed
+// characters "K" and "Z", the check value 0x5197 as characters 2 and 3, then
+// the text under both streams; bytes outside 0x20..0x9F pass unchanged.
+TEST(Cipher, KnownLines) {
+  const struct {
+    std::string line;
+    std::string text;
+  } rows[] = {
+      {"\x4B\x51\x97\x3A\x9D\x85\x69\x44\x40\x95\x42\x7D\x24\x5C\x30\x5A\x97\x45\x51\x67\x5A",
+       "/target=c:\\comics"},
+      {"\x23\x6E\x2F\x21\x6F\x90\x2B\x39\xE9\x4C\xE9\x7E", "/a=1 \xE9t\xE9"},
+      {"\x71\x20\x20\x51", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(qlib::decipher_line(row.line), row.text) << row.text;
+}
+
 TEST(Cipher, Errors) {
   EXPECT_EQ(qlib::decipher_line(""), "");
   EXPECT_EQ(qlib::decipher_line("   "), "");
@@ -358,10 +375,21 @@ TEST_F(Includes, AFileThatIncludesItselfIsRefused) {
   }
 }
 
-TEST_F(Includes, ADeepChainOfDifferentFilesIsRead) {
-  for (int i = 0; i < 10; ++i)
-    file("f" + std::to_string(i) + ".txt", "/p" + std::to_string(i) + "\n@@f" + std::to_string(i + 1) + ".txt\n");
-  EXPECT_EQ(params_of("@f0.txt").size(), 10u);
+// Design rule: includes nest at most 32 files deep, since a self-include
+// spelled in another case would otherwise never end; the 33rd raises 2455.
+TEST_F(Includes, AChainOfDifferentFilesNestsAtMost32Deep) {
+  const auto chain = [&](int files) {
+    for (int i = 0; i < files; ++i) {
+      const std::string next = i + 1 < files ? "@f" + std::to_string(i + 1) + ".txt\n" : "";
+      file("f" + std::to_string(i) + ".txt", "/p" + std::to_string(i) + "\n" + next);
+    }
+  };
+  chain(32);
+  EXPECT_EQ(params_of("@f0.txt").size(), 32u);
+  chain(33);
+  const failure error = failure_of([] { params_of("@f0.txt"); });
+  EXPECT_EQ(error.code, 2455);
+  EXPECT_EQ(error.context, "/class=t_param");
 }
 
 TEST_F(Includes, FilesAreFreedWhenTheBodyRaises) {

@@ -2,6 +2,7 @@
 // report of an error that leaves the main block.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -35,19 +36,25 @@ void expect_unit_banners(const std::vector<std::string>& lines) {
   }
 }
 
-// After the listing the program runs as usual, on to the download from the
-// catalogue's address: it ends in order when a comics server answers there,
-// else with the report that the calendar could not be fetched.
+// After the banners quorvel runs as usual, a download from the catalogue's
+// address included, so every run here is in a scratch directory. The download
+// ends in order when a comics server answers there, else with the report
+// that the calendar could not be fetched.
+testing_support::run_result run_in(const testing_support::temp_dir& cwd,
+                                   const std::vector<std::string>& args) {
+  testing_support::run_options options;
+  options.cwd = cwd.path();
+  return run(QUORVEL_BIN, args, options);
+}
+
 void expect_the_download_ran(const testing_support::run_result& result) {
   const bool reported = result.out.find("Error # 2030 /url=") != std::string::npos;
   EXPECT_EQ(result.exit_code, reported ? 1 : 0) << result.out;
 }
 
 TEST(Startup, VerListsTwelveUnitBannersBeforeTheBanner) {
-  testing_support::temp_dir cwd;  // where a download would put its strips
-  testing_support::run_options options;
-  options.cwd = cwd.path();
-  const auto result = run(QUORVEL_BIN, {"/ver"}, options);
+  testing_support::temp_dir cwd;
+  const auto result = run_in(cwd, {"/ver"});
   expect_the_download_ran(result);
   const auto lines = lines_of(result.out);
   expect_unit_banners(lines);
@@ -56,27 +63,40 @@ TEST(Startup, VerListsTwelveUnitBannersBeforeTheBanner) {
 }
 
 TEST(Startup, VerWithFileAppendsTheBannersThere) {
-  testing_support::temp_dir dir;
-  const std::string file = dir / "banners.txt";
-  testing_support::run_options options;
-  options.cwd = dir.path();
-  auto result = run(QUORVEL_BIN, {"/ver=" + file}, options);
+  testing_support::temp_dir cwd;
+  const std::string file = cwd / "banners.txt";
+  auto result = run_in(cwd, {"/ver=" + file});
   expect_the_download_ran(result);
   EXPECT_EQ(result.out.substr(0, banner.size()), banner);
   auto lines = lines_of(testing_support::read_file(file));
   EXPECT_EQ(lines.size(), 12u);
   expect_unit_banners(lines);
 
-  run(QUORVEL_BIN, {"/ver=" + file}, options);
+  run_in(cwd, {"/ver=" + file});
   lines = lines_of(testing_support::read_file(file));
   EXPECT_EQ(lines.size(), 24u);  // appended, not replaced
 }
 
+// The banner file is named like every other file: "\" separates directories
+// and an existing name is found whatever its case.
+TEST(Startup, TheBannerFileGoesThroughThePathMapping) {
+  testing_support::temp_dir cwd;
+  std::filesystem::create_directory(cwd / "sub");
+  testing_support::write_file(cwd / "Banners.txt", "");
+  run_in(cwd, {"/ver=sub\\b.txt"});
+  run_in(cwd, {"/ver=BANNERS.TXT"});
+  EXPECT_EQ(lines_of(testing_support::read_file(cwd / "sub/b.txt")).size(), 12u);
+  EXPECT_EQ(lines_of(testing_support::read_file(cwd / "Banners.txt")).size(), 12u);
+  EXPECT_FALSE(testing_support::file_exists(cwd / "sub\\b.txt"));
+  EXPECT_FALSE(testing_support::file_exists(cwd / "BANNERS.TXT"));
+}
+
 TEST(Startup, VerIsABannerRequestOnlyAsTheSingleParameter) {
+  testing_support::temp_dir cwd;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"/ver", "x"}, std::vector<std::string>{"/VER"},
         std::vector<std::string>{"/version"}}) {
-    const auto result = run(QUORVEL_BIN, args);
+    const auto result = run_in(cwd, args);
     EXPECT_EQ(result.out.substr(0, banner.size()), banner) << args[0];
   }
 }
@@ -100,7 +120,8 @@ TEST(Startup, TaskRecordsAndTheSuffixOfErrors) {
   EXPECT_EQ(lines[14], "Error # 2024 .");
 }
 
-// First line of the report: class, program file name, 16 hexadecimal digits.
+// Design rule: the report is worded in English, with the full-width code
+// address (16 hexadecimal digits on a 64-bit build), the class and program.
 std::regex report_head(const std::string& class_name, const std::string& program) {
   return std::regex("Exception " + class_name + " in module " + program +
                     " at [0-9A-F]{16}\\.");

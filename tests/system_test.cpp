@@ -12,6 +12,7 @@
 #include "lib/os.hpp"
 #include "lib/params.hpp"
 #include "lib/convert.hpp"
+#include "lib/lists.hpp"
 
 namespace {
 
@@ -100,6 +101,8 @@ TEST_F(SystemTest, ContextIsCutTo255) {
   EXPECT_EQ(error.context(), std::string(255, 'x'));
   const qlib::te_ break_error = qlib::make_error(qlib::break_code, long_context);
   EXPECT_EQ(break_error.context(), std::string(255, 'x')) << "the break code's context too";
+  EXPECT_EQ(error.message(), "Error # 1 " + std::string(255, 'x'));
+  EXPECT_EQ(break_error.message(), "BREAK " + std::string(255, 'x')) << "no message is cut";
 }
 
 TEST_F(SystemTest, CloneOutlivesTheOriginal) {
@@ -122,6 +125,42 @@ TEST_F(SystemTest, ClassAndUnitPrefixes) {
             "/unit=_gio/proc=find_file_type/name=a");
   EXPECT_EQ(qlib::math_error(200, "").context(), "/unit=_math");
   EXPECT_EQ(qlib::convert_error(106, "").context(), "/unit=_convert");
+}
+
+// Each raises through one error helper; not inlined, so that each is a
+// function of its own whose code the error's address must fall in.
+#define RAISER(name, expression) \
+  [[noreturn]] __attribute__((noinline)) void name() { throw expression; }
+RAISER(raise_plain, qlib::make_error(1, ""))
+RAISER(raise_class, qlib::make_class_error("t_x", 1, ""))
+RAISER(raise_os, qlib::os_error(1, ""))
+RAISER(raise_params, qlib::params_error(1, ""))
+RAISER(raise_gio, qlib::gio_error(1, ""))
+RAISER(raise_math, qlib::math_error(1, ""))
+RAISER(raise_convert, qlib::convert_error(1, ""))
+RAISER(raise_lists, qlib::lists_error(1, ""))
+RAISER(raise_break, qlib::make_error(qlib::break_code, ""))
+#undef RAISER
+
+TEST_F(SystemTest, TheCodeAddressIsThatOfTheRaisingCodeNotOfTheHelper) {
+  const struct {
+    void (*raise)();
+    const char* helper;
+  } rows[] = {{raise_plain, "make_error"},   {raise_class, "make_class_error"},
+              {raise_os, "os_error"},        {raise_params, "params_error"},
+              {raise_gio, "gio_error"},      {raise_math, "math_error"},
+              {raise_convert, "convert_error"}, {raise_lists, "lists_error"},
+              {raise_break, "make_error with the break code"}};
+  for (const auto& row : rows) {
+    const auto* start = reinterpret_cast<const char*>(row.raise);
+    try {
+      row.raise();
+    } catch (const qlib::te_& error) {
+      const auto* address = static_cast<const char*>(error.address());
+      // A function this small ends well within 4 KiB of its start.
+      EXPECT_TRUE(address > start && address < start + 4096) << row.helper;
+    }
+  }
 }
 
 TEST_F(SystemTest, LibraryDivisionByZeroIsError200) {

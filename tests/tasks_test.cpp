@@ -547,6 +547,9 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
   static std::vector<std::string> seen;
   seen.clear();
   spawn("A", [] {
+    // Design rule: a new task starts with no exception in flight, not with
+    // the one its creator is handling.
+    seen.push_back("A start:" + handled_what() + " " + std::to_string(std::uncaught_exceptions()));
     errno = 11;
     try {
       throw std::runtime_error("a");
@@ -597,7 +600,7 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
   EXPECT_EQ(handled_what(), "");
   // Round by round: A, B and U each stop inside their handling; A and B go on
   // seeing their own exception and errno; U is still unwinding its own.
-  const std::vector<std::string> expected = {"A a 0 11", "B b 0 22",      "B b2 0 22",
+  const std::vector<std::string> expected = {"A start: 0", "A a 0 11", "B b 0 22", "B b2 0 22",
                                              "B after: 0 22", "A a 0 11", "A after: 0 11",
                                              "U  1 44"};
   EXPECT_EQ(seen, expected);

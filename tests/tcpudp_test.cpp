@@ -11,6 +11,7 @@
 
 #include "platform/sockets.hpp"
 #include "tcpip/tcp.hpp"
+#include "tcpip/tcpip.hpp"
 #include "tests/support/scripted_server.hpp"
 
 namespace {
@@ -190,6 +191,36 @@ TEST(SendAndReceive, TraceLinesAndCommandLevel) {
   EXPECT_EQ(server.request(0), "HELLO\r\n\r\n");
 }
 
+TEST(SendAndReceive, AFailedSendIsNotTraced) {
+  trace_log log;
+  T_TcpIp component(nullptr);
+  component.OnTrace = log.proc();
+  const auto old = platform::replace_send([](platform::TSocket, const char*, int, int) {
+    platform::WSASetLastError(platform::WSAECONNRESET);
+    return -1;
+  });
+  EXPECT_EQ(component.SendBuf(7, "abc", 3), -1);
+  platform::replace_send(old);
+  EXPECT_TRUE(log.lines.empty());
+}
+
+TEST(SendAndReceive, AReceiveWithoutABufferTakesAsManyBytesAsAsked) {
+  const std::string data = testing_support::patterned_bytes(6000);
+  scripted_server server({scripted_answer::bytes(data).unprompted()});
+  T_TcpIp component(nullptr);
+  connect_to(component, server);
+  std::int32_t total = 0;
+  std::int32_t length = 0;
+  do {
+    component.ReceiveBuf(component.Socket, nullptr, length, 6000);
+    if (length > 0) total += length;
+  } while (length > 0);
+  EXPECT_EQ(total, 6000);
+  EXPECT_TRUE(component.Closed);
+}
+
+TEST(SocketLibrary, StartedWithTheUnits) { EXPECT_TRUE(SocketsStarted); }
+
 struct read_line_row {
   std::string bytes;
   std::vector<std::string> lines;  // successive ReadLine results
@@ -283,6 +314,7 @@ TEST(SendString, ShortSendLeavesTheRestForTheNextSendBuf) {
   EXPECT_TRUE(component.SendString(7, ""));
 }
 
+// Design rule: SendBuf keeps new bytes behind an unsent remainder, in order.
 TEST(SendString, NewBytesWaitBehindARemainderThatStillCannotGo) {
   T_TcpIp component(nullptr);
   short_sends double_of_send({4, -1});
@@ -306,6 +338,56 @@ TEST(Queue, ProcessNextRunsOnlyWhenIdleOrReady) {
   EXPECT_EQ(log, (std::vector<std::string>{"ran a", "freed a"}));
   component.ProcessNext();
   EXPECT_EQ(log.size(), 2u) << "an empty queue does nothing";
+}
+
+TEST(Queue, CloseConnectionInSynchronousModeClosesAtOnce) {
+  scripted_server server({scripted_answer::silent().unprompted()});
+  recording_tcp component(nullptr);
+  connect_to(component, server);
+  component.CloseConnection();
+  EXPECT_EQ(component.calls, (std::vector<std::string>{"resolve", "connect", "disconnect"}));
+  EXPECT_EQ(component.Socket, -1);
+  EXPECT_EQ(component.State, st_idle);
+  EXPECT_EQ(component.Actions.Count(), 0);
+  EXPECT_TRUE(server.wait_for_end(0)) << "the server saw the connection end";
+}
+
+TEST(Queue, ASocketOperationOfAnUnknownKindDoesNothing) {
+  for (const std::uint8_t kind : {2, 4, 255}) {
+    recording_tcp component(nullptr);
+    component.Host = "no..such.host";  // a resolve would raise
+    EXPECT_NO_THROW(component.QueueOperation(new tl_socket(&component, kind))) << int(kind);
+    EXPECT_TRUE(component.calls.empty()) << int(kind);
+    EXPECT_EQ(component.State, st_idle) << int(kind);
+    EXPECT_EQ(component.Actions.Count(), 0) << "run and freed";
+  }
+}
+
+// Records every message its window gets, then lets the base handle it.
+class message_log_tcp : public T_TcpIp {
+ public:
+  using T_TcpIp::T_TcpIp;
+  std::vector<platform::TMessage> got;
+  void WndProc(platform::TMessage& message) override {
+    got.push_back(message);
+    T_TcpIp::WndProc(message);
+  }
+};
+
+TEST(Queue, TheAsynchronousQueueStepIsAPostedNextActionEvent) {
+  std::vector<std::string> log;
+  message_log_tcp component(nullptr);
+  component.Async = true;
+  component.QueueOperation(new noting_operation(&log, "a"));
+  EXPECT_TRUE(log.empty()) << "posted, not run";
+  EXPECT_EQ(platform::ProcessMessages(), 1);
+  ASSERT_EQ(component.got.size(), 1u);
+  EXPECT_EQ(component.got[0].Msg, uwm_socketevent);
+  EXPECT_EQ(component.got[0].WParam, 0);
+  EXPECT_EQ(platform::LParamLo(component.got[0]), ev_next_action);
+  EXPECT_EQ(platform::LParamHi(component.got[0]), 0);
+  EXPECT_TRUE(log.empty()) << "the base acts on no 1281 message";
+  EXPECT_EQ(component.Actions.Count(), 1);
 }
 
 TEST(Destruction, QueuedOperationsAreFreedWithoutRunning) {
@@ -364,6 +446,17 @@ TEST(WndProc, QueryEndSessionAnswersOneAndOtherMessagesAreLeftAlone) {
   EXPECT_EQ(platform::SendMessageA(component.Window, 17, 0, 0), 1);
   EXPECT_EQ(platform::SendMessageA(component.Window, 1281, 0, platform::MakeLParam(ev_next_action, 0)), 0);
   EXPECT_EQ(platform::SendMessageA(component.Window, 1234, 5, 6), 0);
+}
+
+// Only descendants that work asynchronously run the queue on ev_next_action.
+TEST(WndProc, TheBaseTakesNoActionOnTheNextActionEvent) {
+  std::vector<std::string> log;
+  T_TcpIp component(nullptr);
+  component.Actions.Add(new noting_operation(&log, "a"));
+  platform::SendMessageA(component.Window, uwm_socketevent, 0,
+                         platform::MakeLParam(ev_next_action, 0));
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(component.Actions.Count(), 1);
 }
 
 TEST(WndProc, HostResolvedWithNoLookupPendingChangesNothing) {
@@ -433,8 +526,8 @@ TEST(Async, LookupOfANameRunsInTheBackground) {
   EXPECT_EQ(platform::ntohl(component.Address) >> 24, 127u);
 }
 
-// A registered socket does not block: Get takes what is waiting and leaves
-// the rest to the notifications instead of asking again and again.
+// Design rule: a registered socket does not block, so Get takes what is
+// waiting and leaves the rest to the notifications instead of spinning.
 TEST(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
   scripted_server server({scripted_answer::silent().unprompted()});
   recording_tcp component(nullptr);

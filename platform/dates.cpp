@@ -1,9 +1,9 @@
-// Date encoding on the proleptic Gregorian calendar, and the local clock.
+// Date encoding on the proleptic Gregorian calendar, and the local clock
+// (each system reads its own clock).
 #include "platform/dates.hpp"
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "platform/runtime.hpp"
 
@@ -70,11 +70,9 @@ std::string FormatYYMMDD(TDateTime value) {
 
 TDateTime Now() {
   if (replaced_clock()) return replaced_clock()();
-  const std::time_t seconds = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
-         (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) / 86400.0;
+  const detail::local_time local = detail::read_local_clock();
+  return EncodeDate(local.year, local.month, local.day) +
+         (local.hour * 3600 + local.minute * 60 + local.second) / 86400.0;
 }
 
 void SetClock(std::function<TDateTime()> clock) { replaced_clock() = std::move(clock); }

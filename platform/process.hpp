@@ -14,11 +14,12 @@ void set_args(int argc, char** argv);
 int param_count();
 std::string param_str(int index);
 
-// The command line as one text: the program path, a blank, and the
-// parameters joined by single blanks.
+// The command line as one text, as the system keeps it; where the system
+// keeps none, the program path, a blank, and the parameters joined by single
+// blanks.
 std::string command_line();
 
-// The program's own file name, full path (from /proc/self/exe).
+// The program's own file name, full path, as the system names it.
 std::string program_file_name();
 
 }  // namespace platform

@@ -2,12 +2,12 @@
 // C++ runtime's exception globals and errno saved per flow, and the
 // AddressSanitizer's fiber annotations in the sanitizer build.
 #include "platform/context.hpp"
+#include "platform/exception_globals.hpp"
 
 #include <ucontext.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cxxabi.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QUORVEL_FIBER_ANNOTATIONS 1
@@ -21,23 +21,6 @@
 #endif
 
 namespace platform {
-namespace {
-
-// The layout of the runtime's per-thread exception globals (the Itanium C++
-// ABI's __cxa_eh_globals, shared by libstdc++ and libc++abi).
-struct exception_globals {
-  void* caught_exceptions;
-  unsigned int uncaught_exceptions;
-#ifdef __ARM_EABI_UNWINDER__
-  void* propagating_exceptions;
-#endif
-};
-
-exception_globals& runtime_exceptions() {
-  return *reinterpret_cast<exception_globals*>(abi::__cxa_get_globals());
-}
-
-}  // namespace
 
 struct task_context::state {
   ucontext_t machine{};

@@ -1,0 +1,16 @@
+// The local clock on POSIX: the real time in the local time zone.
+#include <ctime>
+
+#include "platform/dates.hpp"
+
+namespace platform::detail {
+
+local_time read_local_clock() {
+  const std::time_t seconds = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+}  // namespace platform::detail

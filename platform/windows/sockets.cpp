@@ -1,0 +1,400 @@
+// The socket library on Windows Sockets itself. The system's calls, records
+// and error numbers are the library's own; what this file adds is the time
+// limit of the blocking calls (every socket is non-blocking underneath, and a
+// blocking call waits with select for at most the limit without progress) and
+// the buffer handling of background host lookups.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "platform/sockets.hpp"
+#include "platform/windows/windows_api.hpp"
+
+namespace platform {
+namespace {
+
+std::atomic<long long> time_limit_ms{60000};
+send_function send_replacement;
+
+// What the system does not keep about a socket: whether the caller made it
+// non-blocking (registered it for events), and whether a blocking call gave
+// up on it, after which it stays failed.
+struct socket_record {
+  bool registered = false;
+  bool gave_up = false;
+};
+
+std::mutex sockets_mutex;
+std::map<TSocket, socket_record> sockets;
+
+socket_record record_of(TSocket s) {
+  std::lock_guard lock(sockets_mutex);
+  const auto found = sockets.find(s);
+  return found == sockets.end() ? socket_record{} : found->second;
+}
+
+template <class Change>
+void change_record(TSocket s, Change change) {
+  std::lock_guard lock(sockets_mutex);
+  change(sockets[s]);
+}
+
+int fail_with(int error) {
+  ::WSASetLastError(error);
+  return SOCKET_ERROR;
+}
+
+int succeed(int result) {
+  ::WSASetLastError(0);
+  return result;
+}
+
+// The system's handle of a platform socket; socket handles, like all kernel
+// handles, carry 32 significant bits.
+SOCKET native(TSocket s) { return static_cast<SOCKET>(static_cast<std::uint32_t>(s)); }
+
+sockaddr_in to_native(const TSockAddrIn& record) {
+  sockaddr_in address{};
+  address.sin_family = static_cast<ADDRESS_FAMILY>(record.sin_family);
+  address.sin_port = record.sin_port;
+  address.sin_addr.s_addr = record.sin_addr;
+  return address;
+}
+
+enum class readiness { read, write, connect };
+
+// Waits until the socket is ready, at most the time limit. 0 when it is,
+// otherwise the error to fail with.
+int wait_ready(TSocket s, readiness what) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(time_limit_ms.load());
+  const auto left =
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
+  if (left <= 0) return WSAETIMEDOUT;
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(native(s), &ready);
+  FD_SET(native(s), &failed);
+  timeval limit{static_cast<long>(left / 1000000), static_cast<long>(left % 1000000)};
+  const int count = ::select(0, what == readiness::read ? &ready : nullptr,
+                             what == readiness::read ? nullptr : &ready,
+                             what == readiness::connect ? &failed : nullptr, &limit);
+  if (count == SOCKET_ERROR) return ::WSAGetLastError();
+  if (count == 0) return WSAETIMEDOUT;
+  if (what == readiness::connect && FD_ISSET(native(s), &failed)) {
+    int error = 0;
+    int length = sizeof error;
+    ::getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    return error != 0 ? error : WSAECONNREFUSED;
+  }
+  return 0;
+}
+
+// A blocking call that found no progress within the limit: the socket stays
+// failed from now on.
+int give_up(TSocket s) {
+  change_record(s, [](socket_record& r) { r.gave_up = true; });
+  return fail_with(WSAETIMEDOUT);
+}
+
+// Background host lookups. The system fills a buffer of its own and posts its
+// message to a helper window of the calling thread; the helper lays the
+// address into the caller's buffer and posts the caller's message, so that
+// the caller's buffer is never written behind its back.
+struct lookup {
+  HWND window;
+  std::uint32_t msg;
+  std::shared_ptr<char[]> buf;
+  int buflen;
+  std::unique_ptr<char[]> system_buffer;
+};
+
+constexpr std::uint32_t lookup_done = WM_USER + 1;
+
+std::mutex lookups_mutex;
+std::map<int, lookup> lookups;
+
+void finish_lookup(TMessage& message) {
+  if (message.Msg != lookup_done) return;
+  lookup done;
+  {
+    std::lock_guard lock(lookups_mutex);
+    const auto found = lookups.find(message.WParam);
+    if (found == lookups.end()) return;
+    done = std::move(found->second);
+    lookups.erase(found);
+  }
+  int error = WSAGETASYNCERROR(static_cast<LPARAM>(message.LParam));
+  if (error == 0) {
+    const auto* entry = reinterpret_cast<const hostent*>(done.system_buffer.get());
+    std::uint32_t address = 0;
+    if (entry->h_length == 4 && entry->h_addr_list && entry->h_addr_list[0])
+      std::memcpy(&address, entry->h_addr_list[0], sizeof address);
+    else
+      error = WSANO_DATA;
+    if (error == 0 && !place_host_entry(done.buf.get(), done.buflen, address)) error = WSAENOBUFS;
+  }
+  PostMessageA(done.window, done.msg, message.WParam,
+               MakeLParam(0, static_cast<std::uint16_t>(error)));
+}
+
+HWND lookup_helper() {
+  thread_local HWND helper = AllocateHWnd(finish_lookup);
+  return helper;
+}
+
+}  // namespace
+
+int WSAStartup(std::uint16_t version_requested, TWSAData* data) {
+  WSADATA system{};
+  const int result = ::WSAStartup(version_requested, &system);
+  if (data) {
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = system.wVersion;
+    data->wHighVersion = system.wHighVersion;
+    static_assert(sizeof data->szDescription == sizeof system.szDescription);
+    static_assert(sizeof data->szSystemStatus == sizeof system.szSystemStatus);
+    std::memcpy(data->szDescription, system.szDescription, sizeof data->szDescription - 1);
+    std::memcpy(data->szSystemStatus, system.szSystemStatus, sizeof data->szSystemStatus - 1);
+    data->iMaxSockets = system.iMaxSockets;
+    data->iMaxUdpDg = system.iMaxUdpDg;
+  }
+  return result;
+}
+
+int WSACleanup() {
+  // The system cancels the lookups still running; their buffers stay, since
+  // a lookup that was just finishing may still write to its own.
+  return ::WSACleanup();
+}
+
+// Windows Sockets 2 has no blocking hooks: a blocking call here is a bounded
+// wait, so there is nothing to cancel.
+int WSACancelBlockingCall() { return 0; }
+int WSAGetLastError() { return ::WSAGetLastError(); }
+void WSASetLastError(int error) { ::WSASetLastError(error); }
+
+TSocket socket(int af, int type, int protocol) {
+  const SOCKET s = ::socket(af, type, protocol);
+  if (s == INVALID_SOCKET) return static_cast<TSocket>(SOCKET_ERROR);
+  if (s > 0x7FFFFFFF) {
+    ::closesocket(s);
+    return fail_with(WSAEMFILE);
+  }
+  // Not inherited by programs the process starts; non-blocking underneath.
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  u_long on = 1;
+  ::ioctlsocket(s, FIONBIO, &on);
+  const auto handle = static_cast<TSocket>(s);
+  std::lock_guard lock(sockets_mutex);
+  sockets[handle] = socket_record{};
+  return handle;
+}
+
+int connect(TSocket s, const TSockAddrIn* name, int namelen) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(WSAEFAULT);
+  const socket_record record = record_of(s);
+  if (record.gave_up) return fail_with(WSAETIMEDOUT);
+  const sockaddr_in address = to_native(*name);
+  const int result =
+      ::connect(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  if (result == 0) return succeed(0);
+  const int error = ::WSAGetLastError();
+  if (record.registered || error != WSAEWOULDBLOCK) return fail_with(error);
+  const int waited = wait_ready(s, readiness::connect);
+  if (waited == WSAETIMEDOUT) return give_up(s);
+  if (waited != 0) return fail_with(waited);
+  return succeed(0);
+}
+
+int bind(TSocket s, const TSockAddrIn* name, int namelen) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(WSAEFAULT);
+  const sockaddr_in address = to_native(*name);
+  if (::bind(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return SOCKET_ERROR;
+  return 0;
+}
+
+int listen(TSocket s, int backlog) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  return ::listen(native(s), backlog) == 0 ? 0 : SOCKET_ERROR;
+}
+
+int send(TSocket s, const char* buf, int len, int flags) {
+  if (send_replacement) return send_replacement(s, buf, len, flags);
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (len < 0) return fail_with(WSAEINVAL);
+  const socket_record record = record_of(s);
+  if (record.registered) return ::send(native(s), buf, len, flags);
+  if (record.gave_up) return fail_with(WSAETIMEDOUT);
+  // Blocking: everything goes out, or the call fails.
+  int sent = 0;
+  while (sent < len) {
+    const int n = ::send(native(s), buf + sent, len - sent, flags);
+    if (n > 0) {
+      sent += n;
+      continue;
+    }
+    if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+    const int waited = wait_ready(s, readiness::write);
+    if (waited == WSAETIMEDOUT) return give_up(s);
+    if (waited != 0) return fail_with(waited);
+  }
+  return len;
+}
+
+int recv(TSocket s, char* buf, int len, int flags) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (len < 0) return fail_with(WSAEINVAL);
+  const socket_record record = record_of(s);
+  if (record.gave_up) return fail_with(WSAETIMEDOUT);
+  for (;;) {
+    const int n = ::recv(native(s), buf, len, flags);
+    if (n >= 0) return succeed(n);
+    if (record.registered || ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
+    const int waited = wait_ready(s, readiness::read);
+    if (waited == WSAETIMEDOUT) return give_up(s);
+    if (waited != 0) return fail_with(waited);
+  }
+}
+
+int getpeername(TSocket s, TSockAddrIn* name, int* namelen) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (::getpeername(native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return SOCKET_ERROR;
+  if (name && namelen && *namelen >= static_cast<int>(sizeof(TSockAddrIn))) {
+    name->sin_family = WS_AF_INET;
+    name->sin_port = address.sin_port;
+    name->sin_addr = address.sin_addr.s_addr;
+    std::memset(name->sin_zero, 0, sizeof name->sin_zero);
+    *namelen = sizeof(TSockAddrIn);
+  }
+  return 0;
+}
+
+int closesocket(TSocket s) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  {
+    std::lock_guard lock(sockets_mutex);
+    sockets.erase(s);
+  }
+  return ::closesocket(native(s)) == 0 ? 0 : SOCKET_ERROR;
+}
+
+std::uint32_t inet_addr(const char* cp) {
+  if (!cp || !*cp) return INADDR_NONE_ADDRESS;
+  return ::inet_addr(cp);
+}
+
+THostEnt* gethostbyname(const char* name) {
+  struct storage {
+    THostEnt entry;
+    char* addresses[2];
+    char* aliases[1];
+    std::uint32_t address;
+    std::string name;
+  };
+  thread_local storage host;
+  const hostent* found = name ? ::gethostbyname(name) : nullptr;
+  if (!found || found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list ||
+      !found->h_addr_list[0]) {
+    if (found || !name) ::WSASetLastError(WSAHOST_NOT_FOUND);
+    return nullptr;
+  }
+  host.name = found->h_name ? found->h_name : name;
+  std::memcpy(&host.address, found->h_addr_list[0], sizeof host.address);
+  host.addresses[0] = reinterpret_cast<char*>(&host.address);
+  host.addresses[1] = nullptr;
+  host.aliases[0] = nullptr;
+  host.entry = {host.name.data(), host.aliases, WS_AF_INET, 4, host.addresses};
+  return &host.entry;
+}
+
+TServEnt* getservbyname(const char* name, const char* proto) {
+  struct storage {
+    TServEnt entry;
+    char* aliases[1];
+    std::string name;
+    std::string proto;
+  };
+  thread_local storage service;
+  const servent* found = name ? ::getservbyname(name, proto) : nullptr;
+  if (!found) return nullptr;
+  service.name = found->s_name ? found->s_name : "";
+  service.proto = found->s_proto ? found->s_proto : "";
+  service.aliases[0] = nullptr;
+  service.entry = {service.name.data(), service.aliases, found->s_port, service.proto.data()};
+  return &service.entry;
+}
+
+bool place_host_entry(char* buffer, int size, std::uint32_t address) {
+  struct layout {
+    THostEnt entry;
+    char* addresses[2];
+    char* aliases[1];
+    std::uint32_t address;
+    char name[1];
+  };
+  if (!buffer || size < static_cast<int>(sizeof(layout))) return false;
+  if (reinterpret_cast<std::uintptr_t>(buffer) % alignof(layout) != 0) return false;
+  auto* placed = new (buffer) layout{};
+  placed->address = address;
+  placed->addresses[0] = reinterpret_cast<char*>(&placed->address);
+  placed->entry = {placed->name, placed->aliases, WS_AF_INET, 4, placed->addresses};
+  return true;
+}
+
+int WSAAsyncGetHostByName(HWND window, std::uint32_t msg, const char* name,
+                          std::shared_ptr<char[]> buf, int buflen) {
+  if (!name || !buf || buflen <= 0) {
+    ::WSASetLastError(WSAEINVAL);
+    return 0;
+  }
+  const HWND helper = lookup_helper();
+  if (helper == 0) {
+    ::WSASetLastError(WSAENOBUFS);
+    return 0;
+  }
+  auto system_buffer = std::make_unique<char[]>(MAXGETHOSTSTRUCT);
+  // Held while the lookup is started: the helper cannot see the lookup's
+  // message before its record is in place.
+  std::lock_guard lock(lookups_mutex);
+  const HANDLE started = ::WSAAsyncGetHostByName(windows::to_system(helper), lookup_done, name,
+                                                 system_buffer.get(), MAXGETHOSTSTRUCT);
+  if (!started) return 0;
+  const int handle = static_cast<int>(reinterpret_cast<std::uintptr_t>(started));
+  lookups[handle] = lookup{window, msg, std::move(buf), buflen, std::move(system_buffer)};
+  return handle;
+}
+
+int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (::WSAAsyncSelect(native(s), windows::to_system(window), msg, mask) != 0)
+    return SOCKET_ERROR;
+  // The system leaves the socket non-blocking, also once the mask is 0.
+  change_record(s, [](socket_record& r) { r.registered = true; });
+  return 0;
+}
+
+void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
+std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
+
+send_function replace_send(send_function replacement) {
+  send_function old = std::move(send_replacement);
+  send_replacement = std::move(replacement);
+  return old;
+}
+
+}  // namespace platform

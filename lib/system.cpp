@@ -49,8 +49,10 @@ void append_padded(std::string& line, std::string_view field, std::size_t width)
   line.append(width - part.size(), ' ');
 }
 
+// The file name of a path of either system: after the last "/", "\" or drive
+// colon.
 std::string base_name(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of("/\\:");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

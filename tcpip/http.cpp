@@ -239,7 +239,6 @@ void T_HTTP::SendRequest() {
   window_start_ = std::chrono::steady_clock::now();
   window_bytes_ = 0;
   if (RequestStream) RequestStream->SetPosition(0);
-  // A request that could not go out explains a response that never came.
   send_failed_ = !SendString(Socket, RequestLine);
   if (!SendRequestStream()) send_failed_ = true;
   State = st_http_header;
@@ -305,8 +304,10 @@ void T_HTTP::ReceiveStep() {
 THttpOutcome T_HTTP::TransferOutcome() const {
   if (!connection_made_) return ho_no_connection;
   if (too_large_) return ho_too_large;
-  if (Failed) return ho_failed;
-  if (!StatusReceived) return send_failed_ ? ho_failed : ho_no_status;
+  // A send that failed may have been the call that learnt of the reset that
+  // cut the answer short, so the answer cannot be trusted either.
+  if (Failed || send_failed_) return ho_failed;
+  if (!StatusReceived) return ho_no_status;
   if (header_cut_) return ho_cut_short;
   if (ContentLength > 0 && Stream.Size() < static_cast<std::size_t>(ContentLength))
     return ho_cut_short;

@@ -139,7 +139,7 @@ class T_HTTP : public T_TcpIp {
   void CheckProgress();
 
   bool connection_made_ = false;  // the last Connect opened a socket
-  bool send_failed_ = false;      // the request did not all go out
+  bool send_failed_ = false;      // a send of the request failed
   bool header_cut_ = false;       // the connection ended inside the header
   bool too_large_ = false;        // the body went past max_body_size
   std::chrono::steady_clock::time_point window_start_;

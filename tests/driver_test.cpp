@@ -158,14 +158,19 @@ TEST(DriverEnvironment, SearchedIncludesNameTheFileFound) {
   testing_support::write_file(cwd / "b/x.txt", "");
   run_options options;
   options.cwd = cwd.path();
-  options.set_env["PATH"] = bin / "nosuch" + ":" + bin.path();
+#ifdef _WIN32
+  const std::string separator = ";";
+#else
+  const std::string separator = ":";
+#endif
+  options.set_env["PATH"] = bin / "nosuch" + separator + bin.path();
 
   const struct {
     const char* include;
     std::string found;
     const char* why;
   } rows[] = {
-      {"@*opts.txt", lib_path(bin / "opts.txt"), "the second directory of a POSIX PATH"},
+      {"@*opts.txt", lib_path(bin / "opts.txt"), "the second directory of PATH"},
       {"@*a;b\\x.txt", "A;B\\X.TXT", "the name's own directory, not split at its \";\""},
       {"@*nosuch.txt", "", "nothing found: an empty name"},
   };

@@ -122,9 +122,10 @@ TEST(Startup, TaskRecordsAndTheSuffixOfErrors) {
 
 // Design rule: the report is worded in English, with the full-width code
 // address (16 hexadecimal digits on a 64-bit build), the class and program.
+// The report's first line; on Windows the program's file ends in ".exe".
 std::regex report_head(const std::string& class_name, const std::string& program) {
   return std::regex("Exception " + class_name + " in module " + program +
-                    " at [0-9A-F]{16}\\.");
+                    "(\\.exe)? at [0-9A-F]{16}\\.");
 }
 
 TEST(TopLevelReport, TeLeavingTheMainBlock) {

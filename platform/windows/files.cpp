@@ -244,6 +244,25 @@ void EWriteError::raise() const { throw *this; }
 // Windows has named temporary files only.
 void set_named_temporary_files(bool) {}
 
+bool append_to_file(std::string_view library_path, std::string_view text) {
+  const std::string path = host_path(library_path);
+  if (path.empty()) return false;
+  const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool complete = true;
+  for (std::size_t written = 0; written < text.size();) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - written, 1u << 20));
+    if (!WriteFile(file, text.data() + written, chunk, &n, nullptr) || n == 0) {
+      complete = false;
+      break;
+    }
+    written += n;
+  }
+  return CloseHandle(file) && complete;
+}
+
 void write_file_atomically(std::string_view library_path, std::string_view data) {
   const std::string target(library_path);
   const auto separator = target.find_last_of("\\/:");

@@ -100,7 +100,10 @@ int wait_ready(TSocket s, readiness what) {
 
 // A blocking call that found no progress within the limit: the socket stays
 // failed from now on.
+std::atomic<int> time_outs_seen{0};
+
 int give_up(TSocket s) {
+  ++time_outs_seen;
   change_record(s, [](socket_record& r) { r.gave_up = true; });
   return fail_with(WSAETIMEDOUT);
 }
@@ -176,9 +179,13 @@ int WSACleanup() {
   return ::WSACleanup();
 }
 
-// Windows Sockets 2 has no blocking hooks: a blocking call here is a bounded
-// wait, so there is nothing to cancel.
-int WSACancelBlockingCall() { return 0; }
+// Blocking calls run on the thread that makes them (as bounded waits), so
+// none can be in progress while that thread is here: the answer Windows
+// Sockets gives when no blocking call is outstanding.
+int WSACancelBlockingCall() {
+  ::WSASetLastError(WSAEINVAL);
+  return SOCKET_ERROR;
+}
 int WSAGetLastError() { return ::WSAGetLastError(); }
 void WSASetLastError(int error) { ::WSASetLastError(error); }
 
@@ -390,6 +397,7 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
 
 void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
 std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
+int time_outs() { return time_outs_seen; }
 
 send_function replace_send(send_function replacement) {
   send_function old = std::move(send_replacement);

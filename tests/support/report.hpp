@@ -19,10 +19,13 @@ inline std::string report(const std::string& message, const std::string& module 
   return "Exception te_ in module " + module + " at ################.\n" + message + ".\n";
 }
 
-// The output with the code address of a report masked.
+// The output with the code address of a report masked, and the program's
+// file named without the ".exe" it has on Windows.
 inline std::string masked(const std::string& out) {
   static const std::regex address(" at [0-9A-F]{16}\\.\n");
-  return std::regex_replace(out, address, " at ################.\n");
+  static const std::regex exe(" in module ([^ ]+)\\.exe at ");
+  return std::regex_replace(std::regex_replace(out, address, " at ################.\n"), exe,
+                            " in module $1 at ");
 }
 
 }  // namespace testing_support

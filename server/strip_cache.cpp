@@ -12,6 +12,11 @@ strip_cache::bytes strip_cache::find(const std::string& key) {
   return found->second->value;
 }
 
+bool strip_cache::contains(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return index_.count(key) != 0;
+}
+
 void strip_cache::store(const std::string& key, bytes value) {
   if (!value) return;
   std::lock_guard<std::mutex> lock(mutex_);

@@ -21,6 +21,8 @@ class strip_cache {
 
   // The bytes stored under key, or none; a hit makes the entry the most recent.
   bytes find(const std::string& key);
+  // Whether bytes are stored under key; neither a use nor a hit.
+  bool contains(const std::string& key) const;
   // Stores (or replaces) the bytes under key, dropping the least recent
   // entries as needed; bytes larger than the whole bound are not kept.
   void store(const std::string& key, bytes value);

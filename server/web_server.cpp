@@ -66,6 +66,14 @@ answer_bytes status_answer(int status) {
   return format(done);
 }
 
+// Whether answering means rendering a strip: an image the cache lacks. All
+// else (pages, errors, cached strips) takes a moment.
+bool needs_rendering(std::string_view head, day today, int days, const strip_cache& cache) {
+  const auto line = parse_request_line(head);
+  if (!line || !line->path.ends_with(".gif")) return false;
+  return !cache.contains(cache_key(today, days, line->path));
+}
+
 }  // namespace
 
 exchange answer_request(std::string_view head, day today, int days, strip_cache* cache) {
@@ -134,6 +142,7 @@ class web_server::event_loop {
   struct job {
     connection_handle connection;
     std::string head;
+    day today;
   };
   struct answered {
     connection_handle connection;
@@ -143,7 +152,7 @@ class web_server::event_loop {
   void start_workers();
   void stop_workers();
   void work();
-  answer_bytes answer(const std::string& head) const;
+  answer_bytes answer(const std::string& head, day today) const;
 
   void accept_round(clock_type::time_point now);
   void begin_stop();
@@ -214,7 +223,7 @@ void web_server::event_loop::work() {
       next = std::move(jobs_.front());
       jobs_.pop_front();
     }
-    answered done{next.connection, answer(next.head)};
+    answered done{next.connection, answer(next.head, next.today)};
     {
       std::lock_guard<std::mutex> lock(work_mutex_);
       answers_.push_back(std::move(done));
@@ -223,9 +232,9 @@ void web_server::event_loop::work() {
   }
 }
 
-answer_bytes web_server::event_loop::answer(const std::string& head) const {
+answer_bytes web_server::event_loop::answer(const std::string& head, day today) const {
   try {
-    return format(answer_request(head, server_.today(), server_.settings_.days, &server_.cache_));
+    return format(answer_request(head, today, server_.settings_.days, &server_.cache_));
   } catch (const std::exception&) {
     return status_answer(500);
   }
@@ -384,14 +393,16 @@ void web_server::event_loop::head_complete(connection_handle fd, connection& c,
   std::string head = std::move(c.received);
   head.resize(*find_head_end(head));
   leave_reading(c);
-  if (workers_.empty()) {
-    start_answer(fd, c, answer(head), now);
+  const day today = server_.today();
+  // The hand-over to a worker and back costs more than a page or a cached strip.
+  if (workers_.empty() || !needs_rendering(head, today, server_.settings_.days, server_.cache_)) {
+    start_answer(fd, c, answer(head, today), now);
     return;
   }
   c.state = phase::answering;
   {
     std::lock_guard<std::mutex> lock(work_mutex_);
-    jobs_.push_back({fd, std::move(head)});
+    jobs_.push_back({fd, std::move(head), today});
   }
   work_ready_.notify_one();
 }

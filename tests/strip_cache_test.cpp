@@ -19,7 +19,7 @@ strip_cache::bytes value_of(std::size_t size, char fill = 'v') {
 
 // Keys are one letter, so an entry costs its value's size plus one.
 struct op {
-  enum { store, find } kind;
+  enum { store, find, contains } kind;
   const char* key;
   std::size_t size = 0;
 };
@@ -40,10 +40,11 @@ TEST_P(Bound, KeepsTheMostRecentEntriesThatFit) {
   const bound_case& row = GetParam();
   strip_cache cache(row.bound);
   for (const op& o : row.ops) {
-    if (o.kind == op::store)
-      cache.store(o.key, value_of(o.size));
-    else
-      cache.find(o.key);
+    switch (o.kind) {
+      case op::store: cache.store(o.key, value_of(o.size)); break;
+      case op::find: cache.find(o.key); break;
+      case op::contains: cache.contains(o.key); break;
+    }
   }
   for (const char* key : {"a", "b", "c", "d"}) {
     const auto found = cache.find(key);
@@ -68,6 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
                    25,
                    {{op::store, "a", 9}, {op::store, "b", 9}, {op::find, "a"}, {op::store, "c", 9}},
                    {"a", "c"},
+                   20},
+        bound_case{"asking whether it is there is no use",
+                   25,
+                   {{op::store, "a", 9}, {op::store, "b", 9}, {op::contains, "a"}, {op::store, "c", 9}},
+                   {"b", "c"},
                    20},
         bound_case{"a large entry drops as many as it needs",
                    30,
@@ -95,6 +101,8 @@ TEST(StripCache, FindsTheBytesStoredUnderTheKeyAndCountsHits) {
   EXPECT_EQ(cache.find("x"), nullptr);
   cache.store("x", value_of(3, 'x'));
   cache.store("y", value_of(3, 'y'));
+  EXPECT_TRUE(cache.contains("x"));
+  EXPECT_FALSE(cache.contains("z"));
   const auto found = cache.find("x");
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(*found, "xxx");

@@ -116,7 +116,8 @@ day web_server::today() const {
 }
 
 // Owns every open connection. Connections move through reading (the head
-// arrives), answering (a worker builds the answer), writing and draining.
+// arrives), answering (a worker renders a strip; other answers skip this),
+// writing and draining.
 class web_server::event_loop {
  public:
   explicit event_loop(web_server& server) : server_(server), socket_(server.socket_) {}

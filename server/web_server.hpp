@@ -1,6 +1,7 @@
 // The comics server's connection handling: one event loop reads the request
-// heads of all connections, each within a time limit, a few worker threads
-// answer complete requests from the site, and the loop sends the answers.
+// heads of all connections, each within a time limit, answers pages and
+// cached strips itself, leaves the strips to render to a few worker threads,
+// and sends the answers.
 #pragma once
 
 #include <chrono>

@@ -199,6 +199,11 @@ long server_socket::write(connection_handle connection, std::string_view data) {
   }
 }
 
+void server_socket::limit_send_buffer(connection_handle connection, std::size_t bytes) {
+  const int size = bytes > 1u << 30 ? 1 << 30 : static_cast<int>(bytes);
+  ::setsockopt(connection, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 void server_socket::finish_sending(connection_handle connection) {
   if (connection >= 0) ::shutdown(connection, SHUT_WR);
 }

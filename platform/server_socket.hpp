@@ -83,6 +83,8 @@ class server_socket {
   // Writes what the connection takes now without blocking: the count written,
   // -1 when the connection broke.
   static long write(connection_handle connection, std::string_view data);
+  // Caps the bytes the system holds for sending on the connection.
+  static void limit_send_buffer(connection_handle connection, std::size_t bytes);
   // Ends the sending side: the peer reads the end of the data.
   static void finish_sending(connection_handle connection);
   static void close(connection_handle connection);

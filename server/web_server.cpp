@@ -296,6 +296,8 @@ void web_server::event_loop::accept_round(clock_type::time_point now) {
       case platform::accept_status::accepted: {
         connection& c = open_[got.connection];
         ++in_service_;
+        if (server_.settings_.send_buffer > 0)
+          server_socket::limit_send_buffer(got.connection, server_.settings_.send_buffer);
         c.until = now + server_.settings_.read_limit;
         c.arrival = arrivals_.insert(arrivals_.end(), got.connection);
         // Room for the newcomer: the oldest connection still sending its head goes.

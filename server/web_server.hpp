@@ -28,6 +28,7 @@ struct server_settings {
   std::size_t max_connections = 1024;
   std::size_t workers = 0;  // threads answering requests; 0: one per processor, 2 to 8
   std::size_t cache_bytes = std::size_t{64} << 20;  // rendered images kept for later requests
+  std::size_t send_buffer = 0;  // bytes the system holds for sending per connection; 0: its choice
 };
 
 // The longest request head read; a longer one is answered with 400.

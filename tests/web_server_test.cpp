@@ -1,7 +1,8 @@
 // The comics server's connection handling in this process: image answers
 // come from the cache and equal a fresh rendering, heads that arrive in
-// pieces are read whole, and at the connection limit the oldest idle
-// connection makes room for a new one.
+// pieces are read whole, answers larger than the send buffer arrive whole,
+// and at the connection limit the oldest idle connection makes room for a
+// new one.
 #include "server/web_server.hpp"
 
 #include <gtest/gtest.h>
@@ -128,6 +129,18 @@ TEST(WebServer, AHeadThatArrivesInPiecesIsReadWhole) {
   const http_answer answer = client.receive(30);
   EXPECT_EQ(answer.status, 200);
   EXPECT_EQ(answer.body, fetch(running.port(), "/comics/quorvel/archive/").body);
+}
+
+TEST(WebServer, AnAnswerLargerThanTheSendBufferArrivesWhole) {
+  server::server_settings settings = long_limit();
+  settings.days = 3660;  // a calendar of some hundred kilobytes
+  settings.send_buffer = 4096;
+  running_server running(settings);
+  const http_answer calendar = fetch(running.port(), "/comics/quorvel/archive/");
+  EXPECT_EQ(calendar.status, 200);
+  EXPECT_GT(calendar.body.size(), 200u * 1024);
+  EXPECT_EQ(calendar.header("content-length"), std::to_string(calendar.body.size()));
+  EXPECT_TRUE(calendar.body.ends_with("</html>\n"));
 }
 
 TEST(WebServer, AtTheLimitTheOldestIdleConnectionMakesRoom) {

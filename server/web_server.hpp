@@ -1,27 +1,34 @@
-// The comics server's connection handling: one thread per connection reads a
-// request head within a time limit, answers it from the site and closes.
+// The comics server's connection handling: one event loop reads the request
+// heads of all connections, each within a time limit, answers pages and
+// cached strips itself, leaves the strips to render to a few worker threads,
+// and sends the answers.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "platform/server_socket.hpp"
 #include "server/archive_day.hpp"
 #include "server/http_exchange.hpp"
+#include "server/strip_cache.hpp"
 
 namespace server {
 
 struct server_settings {
-  std::optional<day> fixed_today;       // the local clock's day when not set
+  std::optional<day> fixed_today;  // the local clock's day when not set
   int days = 30;
-  bool log = false;                     // one line per request on the log stream
-  std::chrono::seconds read_limit{30};  // for a whole request head, and for an answer
-  std::size_t max_connections = 256;    // more wait in the listen queue
+  bool log = false;  // one line per request on the log stream
+  // For a whole request head from the connection's start, and again for an answer to leave.
+  std::chrono::milliseconds read_limit{std::chrono::seconds(30)};
+  // Connections read or answered at once; past it the oldest one still sending its head goes.
+  std::size_t max_connections = 1024;
+  std::size_t workers = 0;  // threads answering requests; 0: one per processor, 2 to 8
+  std::size_t cache_bytes = std::size_t{64} << 20;  // rendered images kept for later requests
+  std::size_t send_buffer = 0;  // bytes the system holds for sending per connection; 0: its choice
 };
 
 // The longest request head read; a longer one is answered with 400.
@@ -34,27 +41,29 @@ struct exchange {
   std::string method = "-";
   std::string target = "-";
 };
-exchange answer_request(std::string_view head, day today, int days);
+// With a cache, images are answered from it when it holds them and kept in
+// it otherwise; the answers depend on the path and the archived days only.
+exchange answer_request(std::string_view head, day today, int days, strip_cache* cache = nullptr);
 
 class web_server {
  public:
   web_server(platform::server_socket& socket, server_settings settings, std::ostream& log);
 
-  // Serves until the socket is stopped, then waits for the open connections.
+  // Serves until the socket is stopped, then finishes the answers under way.
   void run();
 
+  const strip_cache& cache() const { return cache_; }
+
  private:
-  void handle(platform::connection_handle connection);
-  void write_log(const exchange& done, std::size_t bytes);
+  class event_loop;
+  friend class event_loop;
+
   day today() const;
 
   platform::server_socket& socket_;
   const server_settings settings_;
   std::ostream& log_;
-  std::mutex log_mutex_;
-  std::mutex count_mutex_;
-  std::condition_variable slot_free_;
-  std::size_t running_ = 0;
+  strip_cache cache_;
 };
 
 }  // namespace server

@@ -338,6 +338,59 @@ TEST_F(ComicsServer, ASilentClientHoldsUpNoOther) {
   EXPECT_EQ(silent.receive().status, 200);
 }
 
+// Connections that send part of a head, or nothing, and then wait.
+std::vector<std::unique_ptr<loopback_client>> slow_clients(std::uint16_t port, int count) {
+  std::vector<std::unique_ptr<loopback_client>> clients;
+  for (int i = 0; i < count; ++i) {
+    clients.push_back(std::make_unique<loopback_client>(port));
+    if (i % 2 == 0) clients.back()->send("GET /comics/quorvel/archive/ HTTP/1.0\r\nHost: loc");
+  }
+  return clients;
+}
+
+TEST_F(ComicsServer, HundredsOfSlowClientsHoldUpNoOther) {
+  auto server = start({"--today", "2024-03-05", "--timeout", "600"});
+  const auto slow = slow_clients(server->port(), 300);
+  for (const auto& client : slow) ASSERT_TRUE(client->connected());
+  // Far less than the slow clients' time limit: a server that needs a slot
+  // of theirs answers only when the fetch has given up.
+  const http_answer normal =
+      testing_support::fetch_raw(server->port(), "GET /comics/quorvel/archive/ HTTP/1.0\r\n\r\n", 20);
+  EXPECT_TRUE(normal.closed);
+  EXPECT_EQ(normal.status, 200);
+  int dropped = 0;
+  for (const auto& client : slow) dropped += client->wait_for_server(0) ? 1 : 0;
+  EXPECT_EQ(dropped, 0) << "slow clients are kept while there is room";
+}
+
+TEST_F(ComicsServer, SlowClientsAreCutOffWhenTheirTimeIsUp) {
+  auto server = start({"--today", "2024-03-05", "--timeout", "1"});
+  const auto slow = slow_clients(server->port(), 300);
+  for (std::size_t i = 0; i < slow.size(); ++i) {
+    ASSERT_TRUE(slow[i]->connected());
+    const http_answer answer = slow[i]->receive(30);
+    ASSERT_TRUE(answer.closed) << "client " << i;
+    ASSERT_EQ(answer.status, 408) << "client " << i;
+  }
+  EXPECT_EQ(fetch(server->port(), "/comics/quorvel/archive/").status, 200);
+}
+
+TEST_F(ComicsServer, AHeadTrickledByteByByteIsCutOffAtTheTimeLimit) {
+  auto server = start({"--timeout", "1"});
+  loopback_client slow(server->port());
+  // Each pause is short, the whole far longer than the time limit.
+  const std::string endless = "GET /comics/quorvel/archive/ HTTP/1.0\r\nX-Slow: " + std::string(400, 'a');
+  std::size_t sent = 0;
+  while (sent < endless.size() && !slow.wait_for_server(50)) {
+    ASSERT_TRUE(slow.send(endless.substr(sent, 1)));
+    ++sent;
+  }
+  ASSERT_LT(sent, endless.size()) << "the head was never cut off";
+  const http_answer answer = slow.receive(30);
+  EXPECT_TRUE(answer.closed);
+  EXPECT_EQ(answer.status, 408);
+}
+
 TEST_F(ComicsServer, AClientThatNeverFinishesItsRequestIsCutOffAfterTheTimeLimit) {
   auto server = start({"--timeout", "1"});
   loopback_client slow(server->port());

@@ -78,6 +78,11 @@ bool loopback_client::send(std::string_view bytes) {
 
 void loopback_client::finish_sending() { ::shutdown(fd_, SHUT_WR); }
 
+bool loopback_client::wait_for_server(int milliseconds) const {
+  pollfd fd{fd_, POLLIN, 0};
+  return ::poll(&fd, 1, milliseconds) > 0;
+}
+
 http_answer loopback_client::receive(int timeout_seconds) {
   std::string raw;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);

@@ -39,6 +39,9 @@ class loopback_client {
   bool send(std::string_view bytes);
   // Ends the sending side; the server sees the end of the request stream.
   void finish_sending();
+  // Whether the server has sent something or closed, waiting at most
+  // `milliseconds` for it; reads nothing.
+  bool wait_for_server(int milliseconds) const;
   // Reads until the server closes, at most timeout_seconds.
   http_answer receive(int timeout_seconds = 60);
 

@@ -56,6 +56,13 @@ std::string compact_date(day d) {
   return text;
 }
 
+std::string iso_date(day d) {
+  const parts p = split(d);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", p.year, p.month, p.day);
+  return text;
+}
+
 std::string calendar_date(day d) {
   const parts p = split(d);
   char text[32];

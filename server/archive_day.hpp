@@ -13,6 +13,8 @@ using day = std::chrono::sys_days;
 
 // "YYYYMMDD", as in day-page paths and image names.
 std::string compact_date(day d);
+// "YYYY-MM-DD", as --today takes it.
+std::string iso_date(day d);
 // "Mon. DD, YYYY" ("Mar. 05, 2024"): the calendar's date text.
 std::string calendar_date(day d);
 // "Tuesday, March 5, 2024": for people reading a day page.

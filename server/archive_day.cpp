@@ -77,6 +77,11 @@ std::string long_date(day d) {
          " " + std::to_string(p.day) + ", " + std::to_string(p.year);
 }
 
+std::string month_heading(day d) {
+  const parts p = split(d);
+  return std::string(month_names[p.month - 1]) + " " + std::to_string(p.year);
+}
+
 std::optional<day> parse_compact_date(std::string_view text) {
   if (text.size() != 8) return std::nullopt;
   return make_day(digits(text.substr(0, 4)), digits(text.substr(4, 2)), digits(text.substr(6, 2)));

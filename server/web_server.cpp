@@ -26,7 +26,7 @@ exchange answer_request(std::string_view head, day today, int days) {
     return done;
   }
   try {
-    done.answer = serve(line->path, archive_window{today, days});
+    done.answer = serve(line->path, archive_window{today, days}, line->query);
   } catch (const std::exception&) {
     done.answer = status_page(500);
   }

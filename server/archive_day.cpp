@@ -56,6 +56,13 @@ std::string compact_date(day d) {
   return text;
 }
 
+std::string iso_date(day d) {
+  const parts p = split(d);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", p.year, p.month, p.day);
+  return text;
+}
+
 std::string calendar_date(day d) {
   const parts p = split(d);
   char text[32];
@@ -68,6 +75,11 @@ std::string long_date(day d) {
   const std::chrono::weekday weekday{d};
   return std::string(weekday_names[weekday.c_encoding()]) + ", " + month_names[p.month - 1] +
          " " + std::to_string(p.day) + ", " + std::to_string(p.year);
+}
+
+std::string month_heading(day d) {
+  const parts p = split(d);
+  return std::string(month_names[p.month - 1]) + " " + std::to_string(p.year);
 }
 
 std::optional<day> parse_compact_date(std::string_view text) {

@@ -1,6 +1,8 @@
 // Pages and images of the comics web site, built from the catalogue.
 #include "server/comic_site.hpp"
 
+#include <optional>
+
 #include "server/strip_gif.hpp"
 
 namespace server {
@@ -12,15 +14,76 @@ constexpr std::string_view day_suffix = ".html";
 constexpr std::string_view images_segment = "images/";
 constexpr std::string_view extra_suffix = "-extra.gif";
 constexpr std::string_view strip_suffix = ".gif";
+// The name of the calendar's selection list, and so of its form's query.
+constexpr std::string_view choice_name = "day";
 
 const day first_day = std::chrono::sys_days{std::chrono::year{1} / 1 / 1};
 
+// Small enough to read at once; narrow screens get one column of everything.
+constexpr std::string_view stylesheet = R"(body {
+  margin: 0;
+  font: 1rem/1.5 system-ui, sans-serif;
+  color: #222;
+  background: #f7f5ef;
+}
+header { background: #2b4a6f; padding: 0.5rem 1rem; }
+header a { color: #fff; font-weight: bold; text-decoration: none; }
+main { max-width: 62rem; margin: 0 auto; padding: 0 1rem 2rem; }
+a { color: #1d5fa8; }
+h1 { font-size: 1.6rem; margin: 1rem 0 0.25rem; }
+h2 { font-size: 1.15rem; margin: 0.25rem 0 0.5rem; }
+img { max-width: 100%; height: auto; }
+.comics {
+  list-style: none;
+  padding: 0;
+  display: grid;
+  grid-template-columns: repeat(auto-fill, minmax(16rem, 1fr));
+  gap: 1rem;
+}
+.comics li { background: #fff; border: 1px solid #ddd; border-radius: 6px; padding: 0.5rem 0.75rem; }
+.comics img { display: block; width: 100%; }
+.comics p { margin: 0.25rem 0 0; color: #555; }
+.days { display: flex; flex-wrap: wrap; gap: 0.25rem 1.25rem; margin: 0.5rem 0 1rem; }
+.days span { color: #999; }
+.strip img { background: #fff; border: 1px solid #ccc; }
+form { margin: 1rem 0; }
+select, button { font: inherit; padding: 0.25rem 0.5rem; }
+.months { display: flex; flex-wrap: wrap; gap: 1.5rem; }
+.month { border-collapse: separate; border-spacing: 3px; }
+.month caption { font-weight: bold; text-align: left; }
+.month th, .month td { width: 2.2rem; height: 2rem; padding: 0; text-align: center; color: #999; }
+.month th { color: #555; font-weight: normal; }
+.month a {
+  display: block;
+  line-height: 2rem;
+  background: #fff;
+  border: 1px solid #ccd;
+  border-radius: 4px;
+  text-decoration: none;
+}
+)";
+
 std::string page_head(std::string_view title) {
-  return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"us-ascii\">\n<title>" +
-         escape_html(title) + "</title>\n</head>\n<body>\n";
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+         escape_html(title) + "</title>\n<link rel=\"stylesheet\" href=\"" +
+         std::string(stylesheet_path) +
+         "\">\n"
+         // An empty icon, so that browsers do not ask for /favicon.ico.
+         "<link rel=\"icon\" href=\"data:,\">\n</head>\n<body>\n"
+         "<header><a href=\"/\">Comics</a></header>\n<main>\n";
 }
 
-constexpr std::string_view page_end = "</body>\n</html>\n";
+constexpr std::string_view page_end = "</main>\n</body>\n</html>\n";
+
+// "1 day", "30 days"
+std::string days_text(int count) {
+  return std::to_string(count) + (count == 1 ? " day" : " days");
+}
+
+std::string link(std::string_view href, std::string_view text) {
+  return "<a href=\"" + std::string(href) + "\">" + escape_html(text) + "</a>";
+}
 
 std::string image_line(const app::TComic& comic, std::string_view name, int width, int height,
                        std::string_view alt) {
@@ -56,10 +119,123 @@ response serve_comic(const app::TComic& comic, std::string_view rest, const arch
   return status_page(404);
 }
 
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A form value as browsers send it: "+" for a blank, "%XX" for a byte.
+// Nothing when a "%" is not followed by two hexadecimal digits.
+std::optional<std::string> form_decode(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] != '%') {
+      out += text[i];
+    } else {
+      if (i + 2 >= text.size()) return std::nullopt;
+      const int high = hex_digit(text[i + 1]);
+      const int low = hex_digit(text[i + 2]);
+      if (high < 0 || low < 0) return std::nullopt;
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    }
+  }
+  return out;
+}
+
+// The value of the first field `name` in a query "a=1&b=2".
+std::optional<std::string> query_field(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    const std::string_view field = query.substr(0, query.find('&'));
+    query.remove_prefix(std::min(query.size(), field.size() + 1));
+    const auto equals = field.find('=');
+    if (equals == std::string_view::npos || field.substr(0, equals) != name) continue;
+    return form_decode(field.substr(equals + 1));
+  }
+  return std::nullopt;
+}
+
+// The calendar's Go button without JavaScript: a request for a calendar with
+// a chosen day page in its query gets that day's page. A choice that is no
+// archived day of that comic gets the calendar itself.
+std::optional<response> chosen_day(std::string_view path, std::string_view query,
+                                   const archive_window& window) {
+  if (query.empty()) return std::nullopt;
+  const auto choice = query_field(query, choice_name);
+  if (!choice) return std::nullopt;
+  for (const app::TComic& comic : app::Comics) {
+    const std::string base = calendar_path(comic);
+    if (path != base) continue;
+    if (choice->compare(0, base.size(), base) != 0) return std::nullopt;
+    const auto d = dated_name(std::string_view(*choice).substr(base.size()), day_prefix, day_suffix);
+    if (!d || !window.holds(*d)) return std::nullopt;
+    return html(day_page(comic, *d, window));
+  }
+  return std::nullopt;
+}
+
+// One month of the calendar as a table of weeks from Monday to Sunday; the
+// archived days are links to their pages.
+std::string month_table(const app::TComic& comic, std::chrono::year_month month,
+                        const archive_window& window) {
+  using namespace std::chrono;
+  const day first = sys_days{month / 1};
+  const day last = sys_days{month / std::chrono::last};
+  std::string table = "<table class=\"month\">\n<caption>" + month_heading(first) +
+                      "</caption>\n<thead>\n<tr>";
+  for (const char* name : {"Mo", "Tu", "We", "Th", "Fr", "Sa", "Su"})
+    table += std::string("<th scope=\"col\">") + name + "</th>";
+  table += "</tr>\n</thead>\n<tbody>\n<tr>";
+  const unsigned lead = weekday{first}.iso_encoding() - 1;
+  for (unsigned i = 0; i < lead; ++i) table += "<td></td>";
+  unsigned column = lead;
+  for (day d = first; d <= last; d += days{1}) {
+    if (column == 7) {
+      table += "</tr>\n<tr>";
+      column = 0;
+    }
+    const std::string number = std::to_string(static_cast<unsigned>(year_month_day{d}.day()));
+    table += "<td>" + (window.holds(d) ? link(day_path(comic, d), number) : number) + "</td>";
+    ++column;
+  }
+  for (; column < 7; ++column) table += "<td></td>";
+  table += "</tr>\n</tbody>\n</table>\n";
+  return table;
+}
+
+// The months that hold archived days, newest first.
+std::string month_grid(const app::TComic& comic, const archive_window& window) {
+  using namespace std::chrono;
+  if (window.days <= 0) return "<p>No strips are archived.</p>\n";
+  const year_month_day newest{window.today};
+  const year_month_day oldest{window.oldest()};
+  const year_month stop = oldest.year() / oldest.month();
+  std::string grid = "<div class=\"months\">\n";
+  for (year_month month = newest.year() / newest.month(); month >= stop; month -= months{1})
+    grid += month_table(comic, month, window);
+  grid += "</div>\n";
+  return grid;
+}
+
+// A link to another day, or its plain name where there is none to go to.
+std::string day_link(const app::TComic& comic, std::optional<day> to, std::string_view text) {
+  return to ? link(day_path(comic, *to), text) : "<span>" + escape_html(text) + "</span>";
+}
+
 }  // namespace
 
 bool archive_window::holds(day d) const {
   return d <= today && d > today - std::chrono::days{days} && d >= first_day;
+}
+
+day archive_window::oldest() const {
+  if (days <= 0) return today;
+  const day start = today - std::chrono::days{days - 1};
+  return start < first_day ? first_day : start;
 }
 
 std::string display_title(std::string_view title) {
@@ -107,39 +283,54 @@ std::string image_path(const app::TComic& comic, std::string_view name) {
 
 std::string calendar_page(const app::TComic& comic, const archive_window& window) {
   const std::string title = display_title(comic.Title);
+  const std::string base = calendar_path(comic);
   std::string page = page_head(title + ": the archive");
   page += "<h1>" + escape_html(title) + "</h1>\n";
-  page += "<p>The strips of the last " + std::to_string(window.days) + " days. Choose a day:</p>\n";
-  page += "<form action=\"\">\n<select onchange=\"if (this.value) location.href = this.value\">\n";
+  page += "<p>The strips of the last " + days_text(window.days) + ".";
+  if (window.days > 0)
+    page += " " + link(day_path(comic, window.today), "The latest strip") + ", " +
+            calendar_date(window.today) + ".";
+  page += "</p>\n";
+  // The form works without JavaScript: Go asks this page again with the
+  // choice, and the server sends the browser on to the chosen day.
+  page += "<form action=\"" + base + "\" method=\"get\">\n<label for=\"day\">Go to a day</label>\n";
+  page += "<select id=\"day\" name=\"" + std::string(choice_name) +
+          "\" onchange=\"if (this.value) location.href = this.value\">\n";
   page += "<option value=\"\">Choose a day</option>\n";
   for (day d = window.today; window.holds(d); d -= std::chrono::days{1})
     page += "<option value=\"" + day_path(comic, d) + "\">" + calendar_date(d) + "\n";
-  page += "</select>\n</form>\n<p><a href=\"/\">All comics</a></p>\n";
+  page += "</select>\n<button type=\"submit\">Go</button>\n</form>\n";
+  page += month_grid(comic, window);
+  page += "<p>" + link("/", "All comics") + "</p>\n";
   page += page_end;
   return page;
 }
 
 std::string day_page(const app::TComic& comic, day d, const archive_window& window) {
   const std::string title = display_title(comic.Title);
+  const bool first = d <= window.oldest();
+  const bool latest = d >= window.today;
   std::string page = page_head(title + " for " + long_date(d));
-  page += "<h1><a href=\"" + calendar_path(comic) + "\">" + escape_html(title) + "</a></h1>\n";
-  page += "<h2>" + long_date(d) + "</h2>\n<p>\n";
+  page += "<h1>" + link(calendar_path(comic), title) + "</h1>\n";
+  page += "<h2>" + long_date(d) + "</h2>\n";
+  page += "<nav class=\"days\">\n";
+  page += day_link(comic, first ? std::nullopt : std::optional(window.oldest()), "First") + "\n";
+  page += day_link(comic, first ? std::nullopt : std::optional(d - std::chrono::days{1}), "Previous") +
+          "\n";
+  page += link(calendar_path(comic), "Archive") + "\n";
+  page += day_link(comic, latest ? std::nullopt : std::optional(d + std::chrono::days{1}), "Next") +
+          "\n";
+  page += day_link(comic, latest ? std::nullopt : std::optional(window.today), "Latest") + "\n";
+  page += "</nav>\n<p class=\"strip\">\n";
   page += image_line(comic, strip_name(comic, d), strip_width, strip_height,
                      title + ", " + calendar_date(d));
   page += "</p>\n";
   if (is_sunday(d)) {
-    page += "<p>And on Sundays one panel more:</p>\n<p>\n";
+    page += "<p>And on Sundays one panel more:</p>\n<p class=\"strip\">\n";
     page += image_line(comic, extra_name(comic, d), extra_width, extra_height,
                        title + ", Sunday extra");
     page += "</p>\n";
   }
-  page += "<p>";
-  if (const day before = d - std::chrono::days{1}; window.holds(before))
-    page += "<a href=\"" + day_path(comic, before) + "\">Previous day</a> | ";
-  page += "<a href=\"" + calendar_path(comic) + "\">Archive</a>";
-  if (const day after = d + std::chrono::days{1}; window.holds(after))
-    page += " | <a href=\"" + day_path(comic, after) + "\">Next day</a>";
-  page += "</p>\n";
   page += page_end;
   return page;
 }
@@ -147,18 +338,31 @@ std::string day_page(const app::TComic& comic, day d, const archive_window& wind
 std::string index_page(const archive_window& window) {
   std::string page = page_head("Comics");
   page += "<h1>Comics</h1>\n<p>" + std::to_string(app::comic_count) +
-          " comics, each with the strips of the last " + std::to_string(window.days) +
-          " days.</p>\n<ul>\n";
-  for (const app::TComic& comic : app::Comics)
-    page += "<li><a href=\"" + calendar_path(comic) + "\">" +
-            escape_html(display_title(comic.Title)) + "</a></li>\n";
+          " comics, each with the strips of the last " + days_text(window.days) +
+          ". Choose a strip to read on from it, or a title for its archive.</p>\n"
+          "<ul class=\"comics\">\n";
+  for (const app::TComic& comic : app::Comics) {
+    const std::string title = display_title(comic.Title);
+    page += "<li>\n<h2>" + link(calendar_path(comic), title) + "</h2>\n";
+    if (window.days <= 0) {
+      page += "<p>No strips are archived.</p>\n</li>\n";
+      continue;
+    }
+    page += "<a href=\"" + day_path(comic, window.today) + "\"><img src=\"" +
+            image_path(comic, strip_name(comic, window.today)) + "\" width=\"" +
+            std::to_string(strip_width) + "\" height=\"" + std::to_string(strip_height) +
+            "\" alt=\"" + escape_html(title) + ", the latest strip\"></a>\n";
+    page += "<p>" + calendar_date(window.today) + "</p>\n</li>\n";
+  }
   page += "</ul>\n";
   page += page_end;
   return page;
 }
 
-response serve(std::string_view path, const archive_window& window) {
+response serve(std::string_view path, const archive_window& window, std::string_view query) {
   if (path == "/") return html(index_page(window));
+  if (path == stylesheet_path) return {200, "text/css", std::string(stylesheet)};
+  if (auto chosen = chosen_day(path, query, window)) return std::move(*chosen);
   for (const app::TComic& comic : app::Comics) {
     const std::string base = calendar_path(comic);
     if (path.substr(0, base.size()) == base) return serve_comic(comic, path.substr(base.size()), window);

@@ -71,8 +71,14 @@ std::optional<request_line> parse_request_line(std::string_view head) {
   } else if (target.front() != '/') {
     return std::nullopt;
   }
-  path = path.substr(0, path.find_first_of("?#"));
-  return request_line{std::string(method), std::string(target), std::string(path)};
+  path = path.substr(0, path.find('#'));
+  std::string_view query;
+  if (const auto mark = path.find('?'); mark != std::string_view::npos) {
+    query = path.substr(mark + 1);
+    path = path.substr(0, mark);
+  }
+  return request_line{std::string(method), std::string(target), std::string(path),
+                      std::string(query)};
 }
 
 std::string_view reason_phrase(int status) {

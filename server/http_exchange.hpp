@@ -17,6 +17,7 @@ struct request_line {
   std::string method;  // as sent, e.g. "GET"
   std::string target;  // as sent: "/comics/..." or "http://host:port/comics/..."
   std::string path;    // the path the target names, without query or fragment
+  std::string query;   // what stands between "?" and "#", as sent (a form's choice)
 };
 
 // Reads the first line of a request head: METHOD SP TARGET SP HTTP/d.d with a

@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
     std::cout << server::usage_text(base_url);
     return 0;
   }
+  if (options->version) {
+    std::cout << "comics-server (quorvel) " QUORVEL_VERSION "\n";
+    return 0;
+  }
 
   platform::server_socket socket;
   if (!socket.listen(options->host, options->port, error)) {
@@ -32,10 +36,8 @@ int main(int argc, char** argv) {
   // port 0 can read it.
   std::cout << socket.port() << "\n"
             << "comics-server: " << app::comic_count << " comics at http://" << options->host << ":"
-            << socket.port() << "/ ("
-            << (options->today ? server::compact_date(*options->today) : std::string("today"))
-            << " and " << (options->days > 0 ? options->days - 1 : 0)
-            << " days before); Ctrl+C stops it" << std::endl;
+            << socket.port() << "/ (" << server::archive_range(*options)
+            << "); Ctrl+C stops it" << std::endl;
 
   server::server_settings settings;
   settings.fixed_today = options->today;

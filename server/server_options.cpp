@@ -61,16 +61,17 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    if (name == "--help" || name == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (name == "--log") {
+    if (name == "--help" || name == "-h" || name == "--version" || name == "--log") {
       if (value) {
-        error = "--log takes no value";
+        error = name + " takes no value";
         return std::nullopt;
       }
-      options.log = true;
+      if (name == "--log")
+        options.log = true;
+      else if (name == "--version")
+        options.version = true;
+      else
+        options.help = true;
       continue;
     }
     if (name != "--listen" && name != "--days" && name != "--today" && name != "--timeout") {
@@ -119,29 +120,40 @@ std::string usage_text(std::string_view base_url) {
          "\n"
          "Serves the comics web site that quorvel fetches from: for each of the " +
          std::to_string(app::comic_count) +
-         " comics of its\n"
-         "catalogue an archive calendar at /SECTION/KEY/archive/, a page per archived\n"
-         "day at /SECTION/KEY/archive/cal-YYYYMMDD.html and a GIF strip per day under\n"
-         "/SECTION/KEY/archive/images/ (two images on Sundays). Requests in origin form\n"
-         "and in absolute form are both served, so it can also stand as quorvel's proxy.\n"
+         "\n"
+         "comics of its catalogue an archive calendar at /SECTION/KEY/archive/, a page\n"
+         "per archived day at /SECTION/KEY/archive/cal-YYYYMMDD.html and a GIF strip\n"
+         "per day under /SECTION/KEY/archive/images/ (two images on Sundays). Requests\n"
+         "in origin form and in absolute form are both served, so it can also stand as\n"
+         "quorvel's proxy. Its home page / shows every comic's latest strip.\n"
          "\n"
          "Options:\n"
-         "  --listen HOST:PORT  where to listen (default: the catalogue's address, " +
+         "  --listen HOST:PORT  where to listen (default: the catalogue's address,\n"
+         "                      " +
          std::string(base_url) +
-         ");\n"
-         "                      port 0 picks a free port\n"
+         "); port 0 picks a free port\n"
          "  --days N            archived days, today included (default 30, at most " +
          std::to_string(max_days) +
          ")\n"
-         "  --today YYYY-MM-DD  the newest archived day (default: today by the local clock)\n"
+         "  --today YYYY-MM-DD  the newest archived day (default: today by the local\n"
+         "                      clock)\n"
          "  --log               one line per request on standard error:\n"
          "                      method, target, status, body bytes\n"
          "  --timeout SECONDS   time allowed for a request to arrive and for its\n"
-         "                      answer to leave (default 30)\n"
+         "                      answer to leave (default 30, at most 3600)\n"
+         "  --version           the version, then end\n"
          "  --help              this text\n"
          "\n"
          "The first line of standard output is the port the server listens on.\n"
          "SIGINT (Ctrl+C) and SIGTERM stop it.\n";
+}
+
+std::string archive_range(const server_options& options) {
+  if (options.days <= 0) return "no archived days";
+  const std::string newest = options.today ? iso_date(*options.today) : "today";
+  if (options.days == 1) return newest + " only";
+  const int before = options.days - 1;
+  return newest + " and " + std::to_string(before) + (before == 1 ? " day" : " days") + " before";
 }
 
 }  // namespace server

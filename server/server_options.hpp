@@ -19,6 +19,7 @@ struct server_options {
   bool log = false;
   int timeout_seconds = 30;
   bool help = false;
+  bool version = false;
 };
 
 inline constexpr int max_days = 3660;
@@ -31,5 +32,9 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
 
 // The text of --help.
 std::string usage_text(std::string_view base_url);
+
+// What the start-up line says of the archived days: "no archived days",
+// "2024-03-05 only", "today and 1 day before", ...
+std::string archive_range(const server_options& options);
 
 }  // namespace server

@@ -98,7 +98,7 @@ exchange answer_request(std::string_view head, day today, int days, strip_cache*
     }
   }
   try {
-    done.answer = serve(line->path, archive_window{today, days});
+    done.answer = serve(line->path, archive_window{today, days}, line->query);
   } catch (const std::exception&) {
     done.answer = status_page(500);
     return done;

@@ -10,8 +10,10 @@ using namespace std::chrono;
 TEST(ArchiveDay, TextsOfOneDay) {
   const server::day d = sys_days{year{2024} / 9 / 1};
   EXPECT_EQ(server::compact_date(d), "20240901");
+  EXPECT_EQ(server::iso_date(d), "2024-09-01");
   EXPECT_EQ(server::calendar_date(d), "Sep. 01, 2024");
   EXPECT_EQ(server::long_date(d), "Sunday, September 1, 2024");
+  EXPECT_EQ(server::month_heading(d), "September 2024");
   EXPECT_TRUE(server::is_sunday(d));
   EXPECT_FALSE(server::is_sunday(d + days{1}));
   EXPECT_EQ(server::calendar_date(sys_days{year{2023} / 12 / 31}), "Dec. 31, 2023");

@@ -52,6 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
     ComicSite, SiteRoutes,
     testing::Values(
         route{"/", 200, "text/html", "the list of comics"},
+        route{"/site.css", 200, "text/css", "the stylesheet every page links"},
+        route{"/site.css/", 404, "text/html", "nothing below the stylesheet"},
         route{"/comics/quorvel/archive/", 200, "text/html", "a calendar"},
         route{"/partner/owlfred/archive/", 200, "text/html", "the one comic of another section"},
         route{"/comics/owlfred/archive/", 404, "text/html", "a comic under a section not its own"},
@@ -123,10 +125,145 @@ TEST(ComicSite, TitlesShowOneAmpersandEscapedForHtml) {
   EXPECT_EQ(page.find("&&"), std::string::npos);
 }
 
-TEST(ComicSite, TheIndexLinksEveryCalendar) {
+TEST(ComicSite, TheIndexShowsEveryComicsLatestStripLinkedToItsDay) {
   const std::string page = server::index_page(window);
-  for (const auto& row : app::Comics)
+  for (const auto& row : app::Comics) {
     EXPECT_NE(page.find("<a href=\"" + server::calendar_path(row) + "\">"), std::string::npos) << row.Key;
+    const std::string latest = "<a href=\"" + server::day_path(row, window.today) + "\"><img src=\"" +
+                               server::image_path(row, server::strip_name(row, window.today)) + "\"";
+    EXPECT_NE(page.find(latest), std::string::npos) << row.Key;
+  }
+  const std::string empty = server::index_page(server::archive_window{window.today, 0});
+  EXPECT_EQ(empty.find("<img"), std::string::npos) << "no strip to show without archived days";
+}
+
+TEST(ComicSite, EveryPageLinksTheStylesheetAndFitsAPhone) {
+  const std::string stylesheet = "<link rel=\"stylesheet\" href=\"/site.css\">";
+  const std::string viewport = "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
+  for (const std::string& page :
+       {server::index_page(window), server::calendar_page(comic("quorvel"), window),
+        server::day_page(comic("quorvel"), window.today, window)}) {
+    EXPECT_NE(page.find(stylesheet), std::string::npos) << page;
+    EXPECT_NE(page.find(viewport), std::string::npos) << page;
+  }
+}
+
+// The links of a page that lead to day pages, in page order.
+std::vector<std::string> day_links(const std::string& page) {
+  std::vector<std::string> links;
+  const std::string start = "<a href=\"";
+  for (auto at = page.find(start); at != std::string::npos; at = page.find(start, at + 1)) {
+    const auto from = at + start.size();
+    const std::string href = page.substr(from, page.find('"', from) - from);
+    if (href.find("/archive/cal-") != std::string::npos) links.push_back(href);
+  }
+  return links;
+}
+
+TEST(ComicSite, TheMonthGridLinksEachArchivedDayOnceFromMondayOn) {
+  const std::string page = server::calendar_page(comic("quorvel"), window);
+  const std::string day = "/comics/quorvel/archive/cal-";
+  // The latest-strip link first, then the grid: March before February.
+  EXPECT_EQ(day_links(page), (std::vector<std::string>{day + "20240303.html", day + "20240301.html",
+                                                       day + "20240302.html", day + "20240303.html",
+                                                       day + "20240228.html", day + "20240229.html"}));
+  const auto march = page.find("<caption>March 2024</caption>");
+  const auto february = page.find("<caption>February 2024</caption>");
+  ASSERT_NE(march, std::string::npos) << page;
+  ASSERT_NE(february, std::string::npos) << page;
+  EXPECT_LT(march, february);
+  EXPECT_EQ(page.find("January 2024"), std::string::npos) << "no month without archived days";
+  // 1 March 2024 was a Friday, 1 February a Thursday.
+  EXPECT_NE(page.find("<tr><td></td><td></td><td></td><td></td><td><a href=\"" + day + "20240301.html\">1</a>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<tr><td></td><td></td><td></td><td>1</td><td>2</td>"), std::string::npos) << page;
+  // A day of the month outside the archive is plain text; each week has seven cells.
+  EXPECT_NE(page.find("<td>4</td>"), std::string::npos);
+  std::size_t rows = 0;
+  for (auto at = page.find("<tr>"); at != std::string::npos; at = page.find("<tr>", at + 1)) {
+    const auto end = page.find("</tr>", at);
+    const std::string row = page.substr(at, end - at);
+    std::size_t cells = 0;
+    for (auto cell = row.find("<t"); cell != std::string::npos; cell = row.find("<t", cell + 1))
+      if (row.compare(cell, 4, "<td>") == 0 || row.compare(cell, 4, "<th ") == 0) ++cells;
+    EXPECT_EQ(cells, 7u) << row;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 2u + 5 + 5) << "two heading rows, five weeks in each month";
+}
+
+struct nav_case {
+  sys_days day;
+  std::vector<std::string> links;  // the day links of the page, in order
+  const char* reason;
+};
+
+class DayNavigation : public testing::TestWithParam<nav_case> {};
+
+TEST_P(DayNavigation, LinksOnlyToArchivedDays) {
+  // 29 February to 4 March 2024.
+  const server::archive_window five{sys_days{year{2024} / 3 / 4}, 5};
+  const auto& row = GetParam();
+  const std::string page = server::day_page(comic("quorvel"), row.day, five);
+  std::vector<std::string> expected;
+  for (const std::string& name : row.links) expected.push_back("/comics/quorvel/archive/cal-" + name + ".html");
+  EXPECT_EQ(day_links(page), expected) << row.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComicSite, DayNavigation,
+    testing::Values(nav_case{sys_days{year{2024} / 3 / 2}, {"20240229", "20240301", "20240303", "20240304"},
+                             "first, previous, next, latest"},
+                    nav_case{sys_days{year{2024} / 3 / 4}, {"20240229", "20240303"}, "the latest day: no next, no latest"},
+                    nav_case{sys_days{year{2024} / 2 / 29}, {"20240301", "20240304"}, "29 February, the first: no first, no previous"}));
+
+TEST(ComicSite, DayPagesNameTheirDateAsAHeading) {
+  const std::string page = server::day_page(comic("quorvel"), window.today, window);
+  EXPECT_NE(page.find("<h2>Sunday, March 3, 2024</h2>"), std::string::npos) << page;
+}
+
+struct choice_case {
+  const char* query;
+  bool day_page;  // else the calendar
+  const char* reason;
+};
+
+class CalendarChoice : public testing::TestWithParam<choice_case> {};
+
+TEST_P(CalendarChoice, TheGoButtonLeadsToTheChosenDay) {
+  const auto& row = GetParam();
+  const server::response answer = server::serve("/comics/quorvel/archive/", window, row.query);
+  EXPECT_EQ(answer.status, 200) << row.reason;
+  const std::string expected =
+      row.day_page ? server::day_page(comic("quorvel"), sys_days{year{2024} / 3 / 2}, window)
+                   : server::calendar_page(comic("quorvel"), window);
+  EXPECT_EQ(answer.body, expected) << row.reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ComicSite, CalendarChoice,
+    testing::Values(
+        choice_case{"day=%2Fcomics%2Fquorvel%2Farchive%2Fcal-20240302.html", true, "as a browser sends it"},
+        choice_case{"day=/comics/quorvel/archive/cal-20240302.html", true, "slashes not encoded"},
+        choice_case{"x=1&day=%2fcomics%2fquorvel%2farchive%2fcal-20240302.html", true,
+                    "another field first, digits in lower case"},
+        choice_case{"day=", false, "the list's first entry, no day"},
+        choice_case{"day=%2Fcomics%2Fquorvel%2Farchive%2Fcal-20240227.html", false, "before the archive"},
+        choice_case{"day=%2Fcomics%2Fjobble%2Farchive%2Fcal-20240302.html", false, "another comic's day"},
+        choice_case{"day=%2Fcomics%2Fquorvel%2Farchive%2Fcal-20240302.html%2", false, "a cut-off escape"},
+        choice_case{"days=%2Fcomics%2Fquorvel%2Farchive%2Fcal-20240302.html", false, "another field"},
+        choice_case{"", false, "no query"}));
+
+TEST(ComicSite, TheCalendarFormAsksItsOwnPageWithTheChoice) {
+  const std::string page = server::calendar_page(comic("quorvel"), window);
+  EXPECT_NE(page.find("<form action=\"/comics/quorvel/archive/\" method=\"get\">"), std::string::npos);
+  EXPECT_NE(page.find("<select id=\"day\" name=\"day\""), std::string::npos);
+  EXPECT_NE(page.find("<button type=\"submit\">Go</button>"), std::string::npos);
+  EXPECT_EQ(server::serve("/comics/jobble/archive/",
+                          window, "day=%2Fcomics%2Fquorvel%2Farchive%2Fcal-20240302.html").body,
+            server::calendar_page(comic("jobble"), window))
+      << "a calendar sends only to its own days";
 }
 
 }  // namespace

@@ -446,8 +446,22 @@ TEST_F(ComicsServer, LogHasOneLinePerRequest) {
 TEST_F(ComicsServer, HelpDescribesTheOptions) {
   const auto result = testing_support::run(COMICS_SERVER_BIN, {"--help"});
   EXPECT_EQ(result.exit_code, 0);
-  for (const char* option : {"--listen HOST:PORT", "--days N", "--today YYYY-MM-DD", "--log", "--help"})
+  for (const char* option : {"--listen HOST:PORT", "--days N", "--today YYYY-MM-DD", "--log",
+                             "--timeout SECONDS", "--version", "--help"})
     EXPECT_NE(result.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(ComicsServer, VersionIsOneLineAndServesNothing) {
+  const auto result = testing_support::run(COMICS_SERVER_BIN, {"--listen", "127.0.0.1:0", "--version"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, "comics-server (quorvel) " QUORVEL_VERSION "\n");
+  EXPECT_TRUE(result.err.empty()) << result.err;
+}
+
+TEST_F(ComicsServer, TheStartLineNamesTheArchivedDays) {
+  auto server = start({"--today", "2024-03-05", "--days", "2"});
+  ASSERT_EQ(server->stop(), 0);
+  EXPECT_NE(server->out().find("(2024-03-05 and 1 day before)"), std::string::npos) << server->out();
 }
 
 struct bad_option {

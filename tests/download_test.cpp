@@ -56,7 +56,8 @@ std::vector<std::string> matches(const std::string& text, const std::string& pat
 std::vector<archived_day> archive_of(std::uint16_t port, const std::string& section_key) {
   const auto calendar = testing_support::fetch(port, "/" + section_key + "/archive/");
   std::vector<archived_day> days;
-  for (const auto& ymd : matches(calendar.body, "/archive/cal-([0-9]{8})\\.html")) {
+  for (const auto& ymd :
+       matches(calendar.body, "<option value=\"/" + section_key + "/archive/cal-([0-9]{8})\\.html\"")) {
     archived_day day{ymd, "/" + section_key + "/archive/cal-" + ymd + ".html", ""};
     const auto page = testing_support::fetch(port, day.page);
     const auto images = matches(page.body, "(/" + section_key + "/archive/images/[^\"]+\\.gif)");

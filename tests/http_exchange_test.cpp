@@ -74,6 +74,23 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"G(T / HTTP/1.0\r\n\r\n", false, "", "", "a method that is no token"},
         line_case{"\r\n\r\n", false, "", "", "an empty line"}));
 
+TEST(HttpExchange, TheQueryIsKeptApartFromThePath) {
+  struct row {
+    const char* head;
+    const char* path;
+    const char* query;
+  };
+  for (const row& r : {row{"GET /a/?day=%2Fx#top HTTP/1.0\r\n\r\n", "/a/", "day=%2Fx"},
+                       row{"GET http://host:1/a/?b=1&c HTTP/1.0\r\n\r\n", "/a/", "b=1&c"},
+                       row{"GET /a/#x?y HTTP/1.0\r\n\r\n", "/a/", ""},
+                       row{"GET /a/ HTTP/1.0\r\n\r\n", "/a/", ""}}) {
+    const auto line = server::parse_request_line(r.head);
+    ASSERT_TRUE(line) << r.head;
+    EXPECT_EQ(line->path, r.path) << r.head;
+    EXPECT_EQ(line->query, r.query) << r.head;
+  }
+}
+
 TEST(HttpExchange, AnswerBytesCarryVersionTypeLengthAndClose) {
   const server::response answer{200, "text/html", "<p>hi</p>"};
   EXPECT_EQ(server::format_response(answer, false),

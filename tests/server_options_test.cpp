@@ -71,10 +71,49 @@ INSTANTIATE_TEST_SUITE_P(
                     refused_case{{"--today", "0000-01-01"}, "year zero"},
                     refused_case{{"--timeout", "0"}, "no time at all"},
                     refused_case{{"--log=yes"}, "--log takes no value"},
+                    refused_case{{"--version=1"}, "--version takes no value"},
                     refused_case{{"-x"}, "unknown"}));
 
-TEST(ServerOptions, UsageNamesTheDefaultAddress) {
-  EXPECT_NE(server::usage_text("http://localhost:8642").find("http://localhost:8642"), std::string::npos);
+TEST(ServerOptions, UsageNamesTheDefaultAddressInLinesOfEightyColumns) {
+  const std::string text = server::usage_text("http://localhost:8642");
+  EXPECT_NE(text.find("http://localhost:8642"), std::string::npos);
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+  EXPECT_EQ(start, text.size()) << "the text ends with a line end";
 }
+
+TEST(ServerOptions, VersionAndHelpAreSwitches) {
+  std::string error;
+  const auto options = server::parse_options({"--version"}, "http://localhost:8642", error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->version);
+  EXPECT_FALSE(options->help);
+}
+
+struct range_case {
+  int days;
+  bool fixed_today;
+  const char* text;
+  const char* reason;
+};
+
+class ArchiveRange : public testing::TestWithParam<range_case> {};
+
+TEST_P(ArchiveRange, CountsTheDaysBeforeTheNewest) {
+  server::server_options options;
+  options.days = GetParam().days;
+  if (GetParam().fixed_today) options.today = sys_days{year{2024} / 3 / 5};
+  EXPECT_EQ(server::archive_range(options), GetParam().text) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ServerOptions, ArchiveRange,
+    testing::Values(range_case{0, false, "no archived days", "nothing is served"},
+                    range_case{1, false, "today only", "one day is not one day before"},
+                    range_case{2, false, "today and 1 day before", "one day, singular"},
+                    range_case{30, false, "today and 29 days before", "the default"},
+                    range_case{3, true, "2024-03-05 and 2 days before", "the date --today gave"},
+                    range_case{1, true, "2024-03-05 only", "a fixed day alone"}));
 
 }  // namespace

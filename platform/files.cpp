@@ -67,6 +67,43 @@ bool find_spelling(const std::string& directory, const std::string& name, std::s
   return found;
 }
 
+// A library path as host path components: "\" as "/", no drive, and "." and
+// ".." resolved on the text as the original file system resolves them, so a
+// ".." after a component that does not exist still goes up.
+struct path_text {
+  bool empty = true;      // nothing but a drive, or nothing at all
+  bool absolute = false;
+  bool trailing = false;  // ends with a separator
+  std::vector<std::string> parts;
+};
+
+path_text split_library_path(std::string_view library_path) {
+  std::string path(library_path);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  if (path.size() >= 2 && path[1] == ':') path.erase(0, 2);
+
+  path_text text;
+  text.empty = path.empty();
+  text.absolute = !path.empty() && path[0] == '/';
+  text.trailing = path.size() > 1 && path.back() == '/';
+  for (std::size_t start = 0; start < path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string_view part = std::string_view(path).substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part != "..") {
+      text.parts.emplace_back(part);
+    } else if (!text.parts.empty() && text.parts.back() != "..") {
+      text.parts.pop_back();
+    } else if (!text.absolute) {
+      text.parts.emplace_back(part);  // above the current directory
+    }  // at the root ".." stays at the root
+  }
+  return text;
+}
+
 // Packs a time into the two-second resolution of file dates, in local time;
 // times outside 1980..2107 are clamped to that range.
 void pack_time(std::time_t when, std::uint16_t& date, std::uint16_t& time) {
@@ -136,26 +173,15 @@ class find_state {
 std::uint32_t get_last_error() { return last_error; }
 
 std::string host_path(std::string_view library_path) {
-  std::string path(library_path);
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  if (path.size() >= 2 && path[1] == ':') path.erase(0, 2);
+  const path_text text = split_library_path(library_path);
+  if (text.empty) return "";
+  if (text.parts.empty()) return text.absolute ? "/" : text.trailing ? "./" : ".";
 
-  const bool absolute = !path.empty() && path[0] == '/';
-  const bool trailing = path.size() > 1 && path.back() == '/';
-  std::vector<std::string> parts;
-  for (std::size_t start = 0; start <= path.size();) {
-    auto end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-
-  std::string result = absolute ? "/" : "";
+  std::string result = text.absolute ? "/" : "";
   bool on_disk = true;  // every component so far exists
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    std::string part = parts[i];
-    if (on_disk && part != "." && part != "..") {
+  for (std::size_t i = 0; i < text.parts.size(); ++i) {
+    std::string part = text.parts[i];
+    if (on_disk && part != "..") {
       if (!exists(result + part)) {
         std::string spelling;
         if (find_spelling(result, part, spelling))
@@ -165,7 +191,7 @@ std::string host_path(std::string_view library_path) {
       }
     }
     result += part;
-    if (i + 1 < parts.size() || trailing) result += '/';
+    if (i + 1 < text.parts.size() || text.trailing) result += '/';
   }
   return result;
 }

@@ -34,8 +34,11 @@ std::uint32_t get_last_error();
 
 // Turns a library path ("\" separators, upper case, optional drive "X:")
 // into the host path it stands for: "\" becomes "/", a drive prefix is
-// dropped, and every component that exists on disk is matched ignoring case
-// (an exact match first); a component that does not exist keeps its text.
+// dropped, "." and ".." are resolved on the text (".." at the root stays
+// there; at the start of a relative path it goes above the current
+// directory), and every component that exists on disk is matched ignoring
+// case (an exact match first, else the smallest matching name); a component
+// that does not exist keeps its text, and so does everything after it.
 std::string host_path(std::string_view library_path);
 
 // True when the library path names an existing entry that is not a directory.

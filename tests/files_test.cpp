@@ -62,8 +62,63 @@ TEST(HostPath, AnExactMatchWinsOverOneThatIgnoresCase) {
 TEST(HostPath, DriveAndSeparators) {
   EXPECT_EQ(platform::host_path("C:\\"), "/");
   EXPECT_EQ(platform::host_path("X:NOSUCHNAME.TXT"), "NOSUCHNAME.TXT");  // relative to the drive
-  EXPECT_EQ(platform::host_path(".\\NOSUCHNAME.TXT"), "./NOSUCHNAME.TXT");
   EXPECT_EQ(platform::host_path(""), "");
+}
+
+struct dots_case {
+  const char* library;  // in the directory test, after the directory's library spelling
+  const char* host;     // in the directory test, after the directory's path
+  const char* reason;
+};
+
+void PrintTo(const dots_case& row, std::ostream* out) { *out << row.reason; }
+
+class HostPathDots : public testing::TestWithParam<dots_case> {};
+
+TEST_P(HostPathDots, AreResolvedOnTheTextBeforeMatching) {
+  temp_dir dir;
+  fs::create_directories(dir / "tree/sub");
+  write_file(dir / "tree/a.txt", "x");
+  const std::string library = library_spelling(dir.path()) + GetParam().library;
+  EXPECT_EQ(platform::host_path(library), dir.path() + GetParam().host) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InADirectory, HostPathDots,
+    testing::Values(
+        dots_case{"\\TREE\\NOSUCH\\..\\A.TXT", "/tree/a.txt", "after a component that is missing"},
+        dots_case{"\\TREE\\SUB\\..\\A.TXT", "/tree/a.txt", "after a component that exists"},
+        dots_case{"\\TREE\\.\\SUB\\.\\..\\A.TXT", "/tree/a.txt", "\".\" names no component"},
+        dots_case{"\\NOSUCH\\..\\TREE\\X\\Y\\..\\..\\A.TXT", "/tree/a.txt", "several in a row"},
+        dots_case{"\\TREE\\A.TXT\\..\\SUB", "/tree/sub", "after a file: still on the text"},
+        dots_case{"\\TREE\\NOSUCH\\..\\", "/tree/", "a trailing separator stays"},
+        dots_case{"\\TREE\\NOSUCH\\..", "/tree", "the last component"}));
+
+class HostPathDotsOnText : public testing::TestWithParam<dots_case> {};
+
+TEST_P(HostPathDotsOnText, Resolve) {
+  EXPECT_EQ(platform::host_path(GetParam().library), GetParam().host) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alone, HostPathDotsOnText,
+    testing::Values(
+        dots_case{"C:\\..", "/", "at the root \"..\" stays there"},
+        dots_case{"C:\\..\\..\\NOSUCH\\..\\", "/", "and goes on from there"},
+        dots_case{"NOSUCH1\\..\\..\\NOSUCH2.TXT", "../NOSUCH2.TXT",
+                  "a relative path goes above the current directory"},
+        dots_case{"..\\..\\NOSUCH.TXT", "../../NOSUCH.TXT", "each leading \"..\" counts"},
+        dots_case{".\\NOSUCHNAME.TXT", "NOSUCHNAME.TXT", "the current directory"},
+        dots_case{"NOSUCH\\..", ".", "nothing left: the current directory"},
+        dots_case{".\\", "./", "with its separator"}));
+
+TEST(HostPathDotsAtTheRoot, GoOnFromTheRoot) {
+  temp_dir dir;
+  write_file(dir / "a.txt", "x");
+  // "C:\..\..\TMP\QUORVEL-TEST-...\A.TXT": the dots stay at the root.
+  const std::string library = "C:\\..\\..\\" + library_spelling(dir / "a.txt").substr(3);
+  EXPECT_EQ(platform::host_path(library), dir / "a.txt");
+  EXPECT_TRUE(platform::file_exists(library_spelling(dir.path()) + "\\NOSUCH\\..\\A.TXT"));
 }
 
 TEST(FileExists, FilesOnlyAndIgnoringCase) {

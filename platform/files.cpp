@@ -104,6 +104,10 @@ path_text split_library_path(std::string_view library_path) {
   return text;
 }
 
+const char* open_name(const std::string& directory) {
+  return directory.empty() ? "." : directory.c_str();
+}
+
 // Packs a time into the two-second resolution of file dates, in local time;
 // times outside 1980..2107 are clamped to that range.
 void pack_time(std::time_t when, std::uint16_t& date, std::uint16_t& time) {
@@ -281,62 +285,117 @@ class termination_signals_held {
   sigset_t previous_;
 };
 
-// The temporary file: unnamed where the file system allows it (O_TMPFILE, so
-// that even a killed program leaves nothing), else a hidden name beside the
-// target. It is removed unless committed.
-class temporary_file {
+// The directory a file is written into, open for linking into it and for
+// syncing it.
+class target_directory {
  public:
-  temporary_file(const std::string& directory, const std::string& name) : directory_(directory) {
-    if (!named_temporary_files) {
-      fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-      if (fd_ >= 0) return;
-      if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return;  // no such directory
+  explicit target_directory(std::string path) : path_(std::move(path)) {
+    fd_ = ::open(open_name(path_), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Without read permission the directory can still be written, not synced.
+    if (fd_ < 0 && errno == EACCES) {
+      fd_ = ::open(open_name(path_), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      syncable_ = false;
     }
-    path_ = directory_ + "/." + name + ".part-XXXXXX";
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-      path_.clear();
-      return;
-    }
-    const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
   }
-  ~temporary_file() {
+  ~target_directory() {
     if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
   }
-  temporary_file(const temporary_file&) = delete;
-  temporary_file& operator=(const temporary_file&) = delete;
+  target_directory(const target_directory&) = delete;
+  target_directory& operator=(const target_directory&) = delete;
 
+  const std::string& path() const { return path_; }
   int fd() const { return fd_; }
 
-  // Puts the written file in place under `target`; errno tells a failure.
-  bool commit(const std::string& target) {
-    if (path_.empty()) {
-      // An unnamed file gets a free hidden name first; the rename then
-      // replaces the target atomically.
-      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-      const std::string stem = directory_ + "/." + std::to_string(::getpid()) + ".part-";
-      for (int attempt = 0; path_.empty(); ++attempt) {
-        const std::string candidate = stem + std::to_string(attempt);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          path_ = candidate;
-        } else if (errno != EEXIST || attempt == 100) {
-          return false;
-        }
-      }
+  // Whether `name` is a file (a link to one counts).
+  bool holds_file(const std::string& name) const {
+    struct stat info;
+    return ::fstatat(fd_, name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode);
+  }
+
+  // After `name` was made: syncs the directory, so that the name outlasts a
+  // power cut. A failed sync removes the name again and raises EWriteError.
+  void entry_made(const std::string& name) const {
+    // A file system that cannot sync directories (EINVAL) keeps names by itself.
+    if (syncable_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+      const int error = errno;
+      ::unlinkat(fd_, name.c_str(), 0);
+      fail_write(error);
     }
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    path_.clear();
-    return true;
   }
 
  private:
-  std::string directory_;
-  std::string path_;  // empty while the file has no name
+  std::string path_;  // "" for the current directory, else ending in "/"
   int fd_ = -1;
+  bool syncable_ = true;
 };
+
+void write_synced(int fd, std::string_view data) {
+  for (std::size_t written = 0; written < data.size();) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail_write(n < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) fail_write(errno);
+}
+
+// The unnamed way: nothing carries a name until the whole, synced file is
+// linked to its own, so even a killed program leaves nothing behind. False
+// when the file system or the entry in the way needs the named way.
+bool write_unnamed(const target_directory& dir, const std::string& name, std::string_view data) {
+  const int fd = ::openat(dir.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } close_at_end{fd};
+  write_synced(fd, data);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), dir.fd(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    dir.entry_made(name);
+    return true;
+  }
+  // Another run linked its whole file first: that one stays.
+  return errno == EEXIST && dir.holds_file(name);
+}
+
+// The named way, where the file system offers no unnamed files (or no /proc
+// to link them by): a hidden temporary file beside the target, removed on
+// every failure. A kill or a power cut while it exists leaves it behind, as
+// ".NAME.part-XXXXXX", which is never taken for the file itself.
+void write_named(const target_directory& dir, const std::string& name, std::string_view data,
+                 std::string_view library_path) {
+  std::string path = dir.path() + "." + name + ".part-XXXXXX";
+  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) fail_create(library_path, errno);
+  struct temporary {
+    int fd;
+    int dir_fd;
+    std::string leaf;
+    ~temporary() {
+      ::close(fd);
+      if (!leaf.empty()) ::unlinkat(dir_fd, leaf.c_str(), 0);
+    }
+  } file{fd, dir.fd(), path.substr(dir.path().size())};
+  const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  write_synced(fd, data);
+
+  if (::linkat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str(), 0) == 0) {
+    ::unlinkat(dir.fd(), file.leaf.c_str(), 0);
+    file.leaf.clear();
+    dir.entry_made(name);
+    return;
+  }
+  if (errno == EEXIST && dir.holds_file(name)) return;  // another run's whole file stays
+  // No hard links on this file system, or an entry that is no file in the
+  // way: the rename replaces it (a directory refuses).
+  if (::renameat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str()) != 0)
+    fail_create(library_path, errno);
+  file.leaf.clear();
+  dir.entry_made(name);
+}
 
 }  // namespace
 
@@ -354,21 +413,14 @@ void set_named_temporary_files(bool named) { named_temporary_files = named; }
 void write_file_atomically(std::string_view library_path, std::string_view data) {
   const std::string target = host_path(library_path);
   const auto slash = target.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) fail_create(library_path, EISDIR);
 
   termination_signals_held held;
-  temporary_file file(directory, name);
-  if (file.fd() < 0) fail_create(library_path, errno);
-  for (std::size_t written = 0; written < data.size();) {
-    const ssize_t n = ::write(file.fd(), data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail_write(n < 0 ? errno : EIO);
-    written += static_cast<std::size_t>(n);
-  }
-  if (::fsync(file.fd()) != 0) fail_write(errno);
-  if (!file.commit(target)) fail_create(library_path, errno);
+  const target_directory dir(slash == std::string::npos ? "" : target.substr(0, slash + 1));
+  if (dir.fd() < 0) fail_create(library_path, errno);
+  if (!named_temporary_files && write_unnamed(dir, name, data)) return;
+  write_named(dir, name, data, library_path);
 }
 
 }  // namespace platform

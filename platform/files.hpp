@@ -89,12 +89,19 @@ class EWriteError : public Exception {
   [[noreturn]] void raise() const override;
 };
 
-// Makes `data` the whole content of the file named by the library path,
-// creating it or replacing a file of that name. The file appears complete or
-// not at all: the bytes go to a temporary file in the same directory, which is
-// synced and then renamed into place; a failure removes the temporary file and
-// raises EFCreateError or EWriteError. Termination signals wait until the
-// file is in place or gone, so an interruption leaves no partial file.
+// Makes `data` the whole content of the new file named by the library path.
+// The file appears whole or not at all, also after a kill or a power cut: the
+// bytes go to an unnamed temporary file in the target directory, which is
+// synced and then linked to the name, and the directory is synced. Where the
+// file system has no unnamed files a hidden temporary file beside the target
+// takes its place (a kill can leave that one behind).
+// When a file of that name exists, it is kept unchanged and the write counts
+// as done: the program writes only names that it has just found missing, so
+// such a file is a whole one that another run wrote meanwhile. Another kind
+// of entry of that name is replaced (a directory cannot be: EFCreateError).
+// A failure raises EFCreateError or EWriteError and leaves neither the file
+// nor a temporary one. Termination signals wait until the file is in place or
+// gone.
 void write_file_atomically(std::string_view library_path, std::string_view data);
 
 // For tests only: makes write_file_atomically use a named temporary file, as

@@ -3,7 +3,9 @@
 #include "platform/files.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -250,17 +252,91 @@ class AtomicWrite : public testing::TestWithParam<bool> {
 
 INSTANTIATE_TEST_SUITE_P(TemporaryFiles, AtomicWrite, testing::Values(false, true));
 
-TEST_P(AtomicWrite, CreatesOrReplacesTheWholeFileAndLeavesNothingElse) {
+TEST_P(AtomicWrite, MakesTheWholeFileAndNothingElse) {
   temp_dir dir;
   fs::create_directory(dir / "Strips");
   const std::string bytes("GIF89a\0\x01\x02 strip", 16);
   platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", bytes);
   EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), bytes);
   EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+  EXPECT_EQ(fs::status(dir / "Strips/qv261207.gif").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);  // the usual mode under the tests' umask 022
+}
 
-  platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", "new");
-  EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), "new");
-  EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+TEST_P(AtomicWrite, AFileOfThatNameIsKeptAndTheWriteCountsAsDone) {
+  temp_dir dir;
+  write_file(dir / "qv261207.gif", "another run's strip");
+  write_file(dir / "QV261208.GIF", "in another spelling");
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a");
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), "another run's strip");
+  EXPECT_EQ(testing_support::read_file(dir / "QV261208.GIF"), "in another spelling");
+  EXPECT_EQ(testing_support::list_dir(dir.path()),
+            (std::vector<std::string>{"QV261208.GIF", "qv261207.gif"}));
+}
+
+TEST_P(AtomicWrite, AnEntryThatIsNoFileIsReplacedUnlessItIsADirectory) {
+  temp_dir dir;
+  fs::create_symlink(dir / "nowhere", dir / "qv261207.gif");
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  EXPECT_FALSE(fs::is_symlink(dir / "qv261207.gif"));
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), "GIF89a");
+
+  fs::create_directory(dir / "qv261208.gif");
+  EXPECT_THROW(platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a"),
+               platform::EFCreateError);
+  EXPECT_EQ(testing_support::list_dir(dir.path()),
+            (std::vector<std::string>{"qv261207.gif", "qv261208.gif"}));
+  EXPECT_TRUE(fs::is_empty(dir / "qv261208.gif"));
+}
+
+// The names that appear in a directory while it is watched, in order.
+class name_watch {
+ public:
+  explicit name_watch(const std::string& directory) : fd_(inotify_init1(IN_NONBLOCK)) {
+    inotify_add_watch(fd_, directory.c_str(), IN_CREATE | IN_MOVED_TO);
+  }
+  ~name_watch() { close(fd_); }
+  std::vector<std::string> names() const {
+    std::vector<std::string> seen;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+      for (char* at = buffer; at < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        seen.emplace_back(event->len ? event->name : "");
+        at += sizeof(inotify_event) + event->len;
+      }
+    return seen;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(UnnamedTemporaryFile, IsLinkedStraightToTheName) {
+  temp_dir dir;
+  const name_watch watch(dir.path());
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", std::string(100000, 'x'));
+  EXPECT_EQ(watch.names(), std::vector<std::string>{"qv261207.gif"});  // no name before it
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), std::string(100000, 'x'));
+
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");  // the name is taken
+  EXPECT_TRUE(watch.names().empty());
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), std::string(100000, 'x'));
+}
+
+TEST(NamedTemporaryFile, IsAHiddenNameBesideTheTargetThatGoesAgain) {
+  temp_dir dir;
+  const name_watch watch(dir.path());
+  platform::set_named_temporary_files(true);
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  platform::set_named_temporary_files(false);
+  const auto names = watch.names();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0].rfind(".qv261207.gif.part-", 0), 0u) << names[0];
+  EXPECT_EQ(names[1], "qv261207.gif");
+  EXPECT_EQ(testing_support::list_dir(dir.path()), std::vector<std::string>{"qv261207.gif"});
 }
 
 TEST_P(AtomicWrite, AMissingDirectoryIsACreateErrorThatLeavesNothing) {

@@ -3,6 +3,7 @@
 // and a find-first/find-next directory enumeration with a last-error number.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,10 +40,23 @@ std::uint32_t get_last_error();
 // directory), and every component that exists on disk is matched ignoring
 // case (an exact match first, else the smallest matching name); a component
 // that does not exist keeps its text, and so does everything after it.
+// What it learns of a directory (the spellings found, or the whole listing
+// for long names) is kept while the directory's modification time stays the
+// same, so that a test costs the same in a directory of any size.
 std::string host_path(std::string_view library_path);
 
 // True when the library path names an existing entry that is not a directory.
+// A present file costs one system call for its own name.
 bool file_exists(std::string_view library_path);
+
+// For tests: how many directory listings the path mapping has read so far.
+std::uint64_t directory_reads();
+
+// For tests: how long after first seeing a directory's modification time the
+// mapping still reckons with a change that carries that same time (the
+// coarsest file-time resolution; 2 seconds unless set). What it learns within
+// that time it learns once more after it.
+void set_directory_settle_time(std::chrono::nanoseconds time);
 
 // One entry of a directory enumeration.
 struct find_data {

@@ -658,7 +658,7 @@ class target_directory {
   }
 
   // After `name` was made, with the directory's identity `before`: syncs the
-  // directory, so that the name outlasts a power cut, and tells the listing
+  // directory, so that the name outlasts a power cut, and tells the directory
   // cache. A failed sync removes the name again and raises EWriteError.
   void entry_made(const std::string& name, const dir_identity& before) const {
     const dir_identity after = identity();

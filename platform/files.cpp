@@ -1,20 +1,26 @@
-// The file-system stand-ins on POSIX: the path mapping, the existence test and
-// the directory enumeration, with errno mapped to the original's error numbers.
+// The file-system stand-ins on POSIX: the path mapping with its cache of what
+// it learnt of directories, the existence test, the directory enumeration and
+// the atomic whole-file writes, with errno mapped to the original's error
+// numbers.
 #include "platform/files.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -44,27 +50,6 @@ std::uint32_t error_from_errno(int number) {
     default:
       return error_gen_failure;
   }
-}
-
-bool exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-// The spelling of `name` in `directory` ignoring case: the smallest of the
-// matching names, so that the choice does not depend on the order of readdir.
-bool find_spelling(const std::string& directory, const std::string& name, std::string& spelling) {
-  DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
-  if (!dir) return false;
-  bool found = false;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view candidate(entry->d_name);
-    if (::strcasecmp(entry->d_name, name.c_str()) != 0) continue;  // ASCII: no locale is set
-    if (!found || candidate < spelling) spelling = std::string(candidate);
-    found = true;
-  }
-  ::closedir(dir);
-  return found;
 }
 
 // Packs a time into the two-second resolution of file dates, in local time;
@@ -135,51 +120,435 @@ class find_state {
 
 std::uint32_t get_last_error() { return last_error; }
 
-std::string host_path(std::string_view library_path) {
+// The path mapping and its cache of what it learnt of directories.
+namespace {
+
+// A library path as host path components: "\" as "/", no drive, and "." and
+// ".." resolved on the text as the original file system resolves them, so a
+// ".." after a component that does not exist still goes up.
+struct path_text {
+  bool empty = true;  // nothing but a drive, or nothing at all
+  bool absolute = false;
+  bool trailing = false;  // ends with a separator
+  std::vector<std::string> parts;
+};
+
+path_text split_library_path(std::string_view library_path) {
   std::string path(library_path);
   for (char& c : path)
     if (c == '\\') c = '/';
   if (path.size() >= 2 && path[1] == ':') path.erase(0, 2);
 
-  const bool absolute = !path.empty() && path[0] == '/';
-  const bool trailing = path.size() > 1 && path.back() == '/';
-  std::vector<std::string> parts;
-  for (std::size_t start = 0; start <= path.size();) {
-    auto end = path.find('/', start);
+  path_text text;
+  text.empty = path.empty();
+  text.absolute = !path.empty() && path[0] == '/';
+  text.trailing = path.size() > 1 && path.back() == '/';
+  for (std::size_t start = 0; start < path.size();) {
+    std::size_t end = path.find('/', start);
     if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
+    const std::string_view part = std::string_view(path).substr(start, end - start);
     start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part != "..") {
+      text.parts.emplace_back(part);
+    } else if (!text.parts.empty() && text.parts.back() != "..") {
+      text.parts.pop_back();
+    } else if (!text.absolute) {
+      text.parts.emplace_back(part);  // above the current directory
+    }                                 // at the root ".." stays at the root
+  }
+  return text;
+}
+
+// ASCII letters only, as strcasecmp compares without a locale.
+char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char folded_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string folded_text(std::string_view name) {
+  std::string text(name);
+  for (char& c : text) c = folded(c);
+  return text;
+}
+
+std::uint64_t folded_hash(std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const char c : name)
+    hash = (hash ^ static_cast<unsigned char>(folded(c))) * 1099511628211ull;
+  return hash;
+}
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return folded(x) == folded(y); });
+}
+
+// What shows that a directory changed: another inode, or another
+// modification time.
+struct dir_identity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::int64_t seconds = 0;
+  std::int64_t nanoseconds = 0;
+  bool operator==(const dir_identity&) const = default;
+};
+
+dir_identity identity_of(const struct stat& info) {
+  return {info.st_dev, info.st_ino, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+          static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
+}
+
+using steady = std::chrono::steady_clock;
+
+// The names of one directory in one block of text, found by a hash of their
+// spelling folded to lower case: reading 100,000 names costs a few
+// allocations and one sort.
+class directory_listing {
+ public:
+  void read_name(std::string_view name) { by_hash_.push_back(keep(name)); }
+  void sort() {
+    std::sort(by_hash_.begin(), by_hash_.end(),
+              [](const name_ref& a, const name_ref& b) { return a.hash < b.hash; });
+  }
+  // The program's own new name.
+  void add(const std::string& name) {
+    if (spelling(name) != name) added_.push_back(keep(name));
   }
 
-  std::string result = absolute ? "/" : "";
+  // The exact name when it is listed, else the smallest name that matches it
+  // ignoring case, so that the choice does not depend on the order of readdir.
+  std::optional<std::string> spelling(const std::string& name) const {
+    const std::uint64_t hash = folded_hash(name);
+    std::optional<std::string_view> smallest;
+    bool exact = false;
+    const auto consider = [&](const name_ref& ref) {
+      const std::string_view candidate = std::string_view(text_).substr(ref.offset, ref.size);
+      if (ref.hash != hash || !same_ignoring_case(candidate, name)) return;
+      exact = exact || candidate == name;
+      if (!smallest || candidate < *smallest) smallest = candidate;
+    };
+    const auto first = std::lower_bound(
+        by_hash_.begin(), by_hash_.end(), hash,
+        [](const name_ref& ref, std::uint64_t wanted) { return ref.hash < wanted; });
+    for (auto it = first; it != by_hash_.end() && it->hash == hash; ++it) consider(*it);
+    for (const name_ref& ref : added_) consider(ref);
+    if (exact) return name;
+    if (!smallest) return std::nullopt;
+    return std::string(*smallest);
+  }
+
+ private:
+  struct name_ref {
+    std::uint64_t hash;
+    std::uint32_t offset;
+    std::uint32_t size;
+  };
+
+  name_ref keep(std::string_view name) {
+    const name_ref ref{folded_hash(name), static_cast<std::uint32_t>(text_.size()),
+                       static_cast<std::uint32_t>(name.size())};
+    text_.append(name);
+    return ref;
+  }
+
+  std::string text_;               // the names one after another
+  std::vector<name_ref> by_hash_;  // sorted by hash once read
+  std::vector<name_ref> added_;    // the program's own names since
+};
+
+// Names with at most this many letters are looked for by trying each of
+// their spellings (two to the power of the letters) rather than by reading
+// the directory: a run asks for short names, in directories of any size.
+constexpr std::size_t max_tried_letters = 8;
+
+// The smallest existing spelling of `name` in `directory` other than `name`
+// itself, found by trying the spellings in ascending order (upper case sorts
+// first); false, with nothing tried, when the name has too many letters.
+bool try_spellings(const std::string& directory, const std::string& name,
+                   std::optional<std::string>& spelling) {
+  std::vector<std::size_t> letters;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (folded(name[i]) != folded_upper(name[i])) letters.push_back(i);
+  if (letters.size() > max_tried_letters) return false;
+  spelling.reset();
+  std::string candidate = name;
+  for (std::uint32_t mask = 0; mask < (1u << letters.size()); ++mask) {
+    for (std::size_t j = 0; j < letters.size(); ++j) {
+      char& c = candidate[letters[j]];
+      const bool lower = (mask >> (letters.size() - 1 - j)) & 1;  // the first letter counts most
+      c = lower ? folded(c) : folded_upper(c);
+    }
+    struct stat info;
+    if (candidate != name && ::lstat((directory + candidate).c_str(), &info) == 0) {
+      spelling = candidate;
+      break;
+    }
+  }
+  return true;
+}
+
+// What the cache knows of one directory while its identity holds: every name
+// once it was read, else the answers to the names asked for.
+struct known_directory {
+  struct answer {
+    std::string name;
+    std::optional<std::string> spelling;
+  };
+
+  dir_identity identity;
+  steady::time_point identity_seen;  // when this identity was first seen
+  steady::time_point recheck_at;     // begin again then although unchanged
+  steady::time_point used;
+  std::optional<directory_listing> listing;
+  std::unordered_map<std::string, std::vector<answer>> answers;  // by folded name
+  std::size_t answer_count = 0;
+
+  const std::optional<std::string>* answer_for(const std::string& name) const {
+    const auto group = answers.find(folded_text(name));
+    if (group == answers.end()) return nullptr;
+    for (const answer& known : group->second)
+      if (known.name == name) return &known.spelling;
+    return nullptr;
+  }
+
+  void remember(const std::string& name, std::optional<std::string> spelling) {
+    if (++answer_count > 4096) {  // a bound for programs that ask for many names
+      answers.clear();
+      answer_count = 1;
+    }
+    answers[folded_text(name)].push_back({name, std::move(spelling)});
+  }
+
+  // The program's own new entry `name`: it is the answer for itself, and the
+  // smallest spelling so far for the other names it matches that are missing.
+  void add(const std::string& name) {
+    if (listing) listing->add(name);
+    auto& group = answers[folded_text(name)];
+    bool asked = false;
+    for (answer& known : group) {
+      asked = asked || known.name == name;
+      if (known.name == name ||
+          (known.spelling != known.name && (!known.spelling || name < *known.spelling)))
+        known.spelling = name;
+    }
+    if (!asked) group.push_back({name, name});
+  }
+};
+
+const char* open_name(const std::string& directory) {
+  return directory.empty() ? "." : directory.c_str();
+}
+
+// What is known of the few directories a run works in. It is dropped when a
+// directory's identity changes, and once more when it was gathered so soon
+// after the identity was first seen that a change within the same tick of
+// the file system's clock could have kept the identity.
+class directory_cache {
+ public:
+  // The spelling of `name` in `directory` ("" for the current directory, else
+  // ending in "/") as the directory is now; nothing when no entry matches or
+  // the directory cannot be read. `name_tried`: the name as written is known
+  // to be missing.
+  std::optional<std::string> spelling(const std::string& directory, const std::string& name,
+                                      bool name_tried) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const steady::time_point now = steady::now();
+    known_directory* known = current(directory, now);
+    if (!known) return std::nullopt;
+    if (known->listing) return known->listing->spelling(name);
+    if (const auto* answer = known->answer_for(name)) return *answer;
+
+    std::optional<std::string> spelling;
+    struct stat info;
+    if (!name_tried && ::lstat((directory + name).c_str(), &info) == 0) {
+      spelling = name;
+    } else if (!try_spellings(directory, name, spelling)) {
+      if (!read_listing(directory, *known, now)) {
+        entries_.erase(directory);
+        return std::nullopt;
+      }
+      return known->listing->spelling(name);
+    }
+    known->remember(name, spelling);
+    return spelling;
+  }
+
+  // The program's own new entry `name` in `directory`, which had the identity
+  // `before` just before the entry was made and `after` just after: what was
+  // known stays, with the name. (A change that another process makes in the
+  // same instant goes unseen.)
+  void note_new_entry(const std::string& directory, const dir_identity& before,
+                      const dir_identity& after, const std::string& name) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = entries_.find(directory);
+    if (found == entries_.end() || found->second.identity != before) return;
+    found->second.add(name);
+    found->second.identity = after;
+  }
+
+  void set_settle_time(std::chrono::nanoseconds time) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    settle_time_ = time;
+  }
+
+  std::uint64_t reads() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return reads_;
+  }
+
+ private:
+  static constexpr std::size_t max_entries = 8;
+
+  // What is known of `directory` now: kept while its identity holds, else
+  // begun again; nothing when the directory is gone.
+  known_directory* current(const std::string& directory, steady::time_point now) {
+    const auto found = entries_.find(directory);
+    struct stat info;
+    if (::stat(open_name(directory), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      if (found != entries_.end()) entries_.erase(found);
+      return nullptr;
+    }
+    const dir_identity identity = identity_of(info);
+    if (found != entries_.end() && found->second.identity == identity &&
+        now < found->second.recheck_at) {
+      found->second.used = now;
+      return &found->second;
+    }
+    known_directory fresh;
+    fresh.identity = identity;
+    fresh.identity_seen = now;
+    if (found != entries_.end() && found->second.identity == identity)
+      fresh.identity_seen = found->second.identity_seen;
+    settle(fresh, now);
+    fresh.used = now;
+    if (found == entries_.end() && entries_.size() >= max_entries) evict_least_used();
+    return &(entries_[directory] = std::move(fresh));
+  }
+
+  // A change within the settle time after the identity was first seen may
+  // have kept it: what is learnt until then is learnt once more after.
+  void settle(known_directory& known, steady::time_point now) const {
+    known.recheck_at = now < known.identity_seen + settle_time_ ? known.identity_seen + settle_time_
+                                                                : steady::time_point::max();
+  }
+
+  bool read_listing(const std::string& directory, known_directory& known, steady::time_point now) {
+    const int fd = ::open(open_name(directory), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    DIR* dir = ::fstat(fd, &info) == 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+      ::close(fd);
+      return false;
+    }
+    if (identity_of(info) != known.identity) {  // changed since: begin again
+      known.identity = identity_of(info);
+      known.identity_seen = now;
+      known.answers.clear();
+      known.answer_count = 0;
+      settle(known, now);
+    }
+    ++reads_;
+    directory_listing listing;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string_view name(entry->d_name);
+      if (name != "." && name != "..") listing.read_name(name);
+    }
+    const bool complete = errno == 0;
+    ::closedir(dir);
+    listing.sort();
+    if (complete) known.listing = std::move(listing);
+    return complete;
+  }
+
+  void evict_least_used() {
+    auto oldest = entries_.begin();
+    for (auto it = entries_.begin(); it != entries_.end(); ++it)
+      if (it->second.used < oldest->second.used) oldest = it;
+    entries_.erase(oldest);
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, known_directory> entries_;
+  std::chrono::nanoseconds settle_time_ = std::chrono::seconds(2);  // FAT's file-time resolution
+  std::uint64_t reads_ = 0;
+};
+
+directory_cache& cache() {
+  static directory_cache instance;
+  return instance;
+}
+
+// The spelling on disk of `name` in `directory` ("" or ending in "/").
+// With `probe` the name as written is tried first, so that a present file
+// costs that one call (`probed` then tells, and `probe` holds its lstat).
+std::optional<std::string> spelling_on_disk(const std::string& directory, const std::string& name,
+                                            struct stat* probe, bool& probed) {
+  probed = probe && ::lstat((directory + name).c_str(), probe) == 0;
+  if (probed) return name;
+  return cache().spelling(directory, name, probe != nullptr);
+}
+
+struct mapped_path {
+  std::string path;
+  bool probed = false;  // `info` holds the lstat of the last component
+  struct stat info {};
+};
+
+mapped_path map_path(std::string_view library_path) {
+  const path_text text = split_library_path(library_path);
+  mapped_path mapped;
+  if (text.empty) return mapped;
+  if (text.parts.empty()) {
+    mapped.path = text.absolute ? "/" : text.trailing ? "./" : ".";
+    return mapped;
+  }
+  std::string& result = mapped.path;
+  result = text.absolute ? "/" : "";
   bool on_disk = true;  // every component so far exists
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    std::string part = parts[i];
-    if (on_disk && part != "." && part != "..") {
-      if (!exists(result + part)) {
-        std::string spelling;
-        if (find_spelling(result, part, spelling))
-          part = spelling;
-        else
-          on_disk = false;
+  for (std::size_t i = 0; i < text.parts.size(); ++i) {
+    std::string part = text.parts[i];
+    const bool last = i + 1 == text.parts.size();
+    if (on_disk && part != "..") {
+      struct stat info;
+      bool probed = false;
+      const auto spelling = spelling_on_disk(result, part, last ? &info : nullptr, probed);
+      if (spelling)
+        part = *spelling;
+      else
+        on_disk = false;
+      if (probed && !text.trailing) {
+        mapped.probed = true;
+        mapped.info = info;
       }
     }
     result += part;
-    if (i + 1 < parts.size() || trailing) result += '/';
+    if (!last || text.trailing) result += '/';
   }
-  return result;
+  return mapped;
 }
 
+}  // namespace
+
+std::string host_path(std::string_view library_path) { return map_path(library_path).path; }
+
 bool file_exists(std::string_view library_path) {
-  struct stat info;
-  const std::string path = host_path(library_path);
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-    last_error = error_from_errno(errno);
-    return false;
+  const mapped_path mapped = map_path(library_path);
+  struct stat info = mapped.info;
+  if (!mapped.probed || S_ISLNK(info.st_mode)) {  // a link is followed
+    if (mapped.path.empty()) errno = ENOENT;
+    if (mapped.path.empty() || ::stat(mapped.path.c_str(), &info) != 0) {
+      last_error = error_from_errno(errno);
+      return false;
+    }
   }
   last_error = error_success;
   return !S_ISDIR(info.st_mode);
 }
+
+std::uint64_t directory_reads() { return cache().reads(); }
+
+void set_directory_settle_time(std::chrono::nanoseconds time) { cache().set_settle_time(time); }
 
 find_handle find_first_file(std::string_view pattern, find_data& data) {
   std::string text(pattern);
@@ -255,62 +624,128 @@ class termination_signals_held {
   sigset_t previous_;
 };
 
-// The temporary file: unnamed where the file system allows it (O_TMPFILE, so
-// that even a killed program leaves nothing), else a hidden name beside the
-// target. It is removed unless committed.
-class temporary_file {
+// The directory a file is written into, open for linking into it and for
+// syncing it.
+class target_directory {
  public:
-  temporary_file(const std::string& directory, const std::string& name) : directory_(directory) {
-    if (!named_temporary_files) {
-      fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-      if (fd_ >= 0) return;
-      if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return;  // no such directory
+  explicit target_directory(std::string path) : path_(std::move(path)) {
+    fd_ = ::open(open_name(path_), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Without read permission the directory can still be written, not synced.
+    if (fd_ < 0 && errno == EACCES) {
+      fd_ = ::open(open_name(path_), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      syncable_ = false;
     }
-    path_ = directory_ + "/." + name + ".part-XXXXXX";
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-    if (fd_ < 0) {
-      path_.clear();
-      return;
-    }
-    const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
   }
-  ~temporary_file() {
+  ~target_directory() {
     if (fd_ >= 0) ::close(fd_);
-    if (!path_.empty()) ::unlink(path_.c_str());
   }
-  temporary_file(const temporary_file&) = delete;
-  temporary_file& operator=(const temporary_file&) = delete;
+  target_directory(const target_directory&) = delete;
+  target_directory& operator=(const target_directory&) = delete;
 
+  const std::string& path() const { return path_; }
   int fd() const { return fd_; }
 
-  // Puts the written file in place under `target`; errno tells a failure.
-  bool commit(const std::string& target) {
-    if (path_.empty()) {
-      // An unnamed file gets a free hidden name first; the rename then
-      // replaces the target atomically.
-      const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-      const std::string stem = directory_ + "/." + std::to_string(::getpid()) + ".part-";
-      for (int attempt = 0; path_.empty(); ++attempt) {
-        const std::string candidate = stem + std::to_string(attempt);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          path_ = candidate;
-        } else if (errno != EEXIST || attempt == 100) {
-          return false;
-        }
-      }
+  dir_identity identity() const {
+    struct stat info {};
+    ::fstat(fd_, &info);
+    return identity_of(info);
+  }
+
+  // Whether `name` is a file (a link to one counts).
+  bool holds_file(const std::string& name) const {
+    struct stat info;
+    return ::fstatat(fd_, name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode);
+  }
+
+  // After `name` was made, with the directory's identity `before`: syncs the
+  // directory, so that the name outlasts a power cut, and tells the directory
+  // cache. A failed sync removes the name again and raises EWriteError.
+  void entry_made(const std::string& name, const dir_identity& before) const {
+    const dir_identity after = identity();
+    // A file system that cannot sync directories (EINVAL) keeps names by itself.
+    if (syncable_ && ::fsync(fd_) != 0 && errno != EINVAL) {
+      const int error = errno;
+      ::unlinkat(fd_, name.c_str(), 0);
+      fail_write(error);
     }
-    if (::rename(path_.c_str(), target.c_str()) != 0) return false;
-    path_.clear();
-    return true;
+    cache().note_new_entry(path_, before, after, name);
   }
 
  private:
-  std::string directory_;
-  std::string path_;  // empty while the file has no name
+  std::string path_;  // "" for the current directory, else ending in "/"
   int fd_ = -1;
+  bool syncable_ = true;
 };
+
+void write_synced(int fd, std::string_view data) {
+  for (std::size_t written = 0; written < data.size();) {
+    const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail_write(n < 0 ? errno : EIO);
+    written += static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0) fail_write(errno);
+}
+
+// The unnamed way: nothing carries a name until the whole, synced file is
+// linked to its own, so even a killed program leaves nothing behind. False
+// when the file system or the entry in the way needs the named way.
+bool write_unnamed(const target_directory& dir, const std::string& name, std::string_view data) {
+  const int fd = ::openat(dir.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } close_at_end{fd};
+  write_synced(fd, data);
+  const dir_identity before = dir.identity();
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), dir.fd(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    dir.entry_made(name, before);
+    return true;
+  }
+  // Another run linked its whole file first: that one stays.
+  return errno == EEXIST && dir.holds_file(name);
+}
+
+// The named way, where the file system offers no unnamed files (or no /proc
+// to link them by): a hidden temporary file beside the target, removed on
+// every failure. A kill or a power cut while it exists leaves it behind, as
+// ".NAME.part-XXXXXX", which is never taken for the file itself.
+void write_named(const target_directory& dir, const std::string& name, std::string_view data,
+                 std::string_view library_path) {
+  const dir_identity before = dir.identity();
+  std::string path = dir.path() + "." + name + ".part-XXXXXX";
+  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) fail_create(library_path, errno);
+  struct temporary {
+    int fd;
+    int dir_fd;
+    std::string leaf;
+    ~temporary() {
+      ::close(fd);
+      if (!leaf.empty()) ::unlinkat(dir_fd, leaf.c_str(), 0);
+    }
+  } file{fd, dir.fd(), path.substr(dir.path().size())};
+  const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  write_synced(fd, data);
+
+  if (::linkat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str(), 0) == 0) {
+    ::unlinkat(dir.fd(), file.leaf.c_str(), 0);
+    file.leaf.clear();
+    dir.entry_made(name, before);
+    return;
+  }
+  if (errno == EEXIST && dir.holds_file(name)) return;  // another run's whole file stays
+  // No hard links on this file system, or an entry that is no file in the
+  // way: the rename replaces it (a directory refuses).
+  if (::renameat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str()) != 0)
+    fail_create(library_path, errno);
+  file.leaf.clear();
+  dir.entry_made(name, before);
+}
 
 }  // namespace
 
@@ -328,21 +763,14 @@ void set_named_temporary_files(bool named) { named_temporary_files = named; }
 void write_file_atomically(std::string_view library_path, std::string_view data) {
   const std::string target = host_path(library_path);
   const auto slash = target.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) fail_create(library_path, EISDIR);
 
   termination_signals_held held;
-  temporary_file file(directory, name);
-  if (file.fd() < 0) fail_create(library_path, errno);
-  for (std::size_t written = 0; written < data.size();) {
-    const ssize_t n = ::write(file.fd(), data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail_write(n < 0 ? errno : EIO);
-    written += static_cast<std::size_t>(n);
-  }
-  if (::fsync(file.fd()) != 0) fail_write(errno);
-  if (!file.commit(target)) fail_create(library_path, errno);
+  const target_directory dir(slash == std::string::npos ? "" : target.substr(0, slash + 1));
+  if (dir.fd() < 0) fail_create(library_path, errno);
+  if (!named_temporary_files && write_unnamed(dir, name, data)) return;
+  write_named(dir, name, data, library_path);
 }
 
 }  // namespace platform

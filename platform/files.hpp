@@ -3,6 +3,7 @@
 // and a find-first/find-next directory enumeration with a last-error number.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,12 +35,28 @@ std::uint32_t get_last_error();
 
 // Turns a library path ("\" separators, upper case, optional drive "X:")
 // into the host path it stands for: "\" becomes "/", a drive prefix is
-// dropped, and every component that exists on disk is matched ignoring case
-// (an exact match first); a component that does not exist keeps its text.
+// dropped, "." and ".." are resolved on the text (".." at the root stays
+// there; at the start of a relative path it goes above the current
+// directory), and every component that exists on disk is matched ignoring
+// case (an exact match first, else the smallest matching name); a component
+// that does not exist keeps its text, and so does everything after it.
+// What it learns of a directory (the spellings found, or the whole listing
+// for long names) is kept while the directory's modification time stays the
+// same, so that a test costs the same in a directory of any size.
 std::string host_path(std::string_view library_path);
 
 // True when the library path names an existing entry that is not a directory.
+// A present file costs one system call for its own name.
 bool file_exists(std::string_view library_path);
+
+// For tests: how many directory listings the path mapping has read so far.
+std::uint64_t directory_reads();
+
+// For tests: how long after first seeing a directory's modification time the
+// mapping still reckons with a change that carries that same time (the
+// coarsest file-time resolution; 2 seconds unless set). What it learns within
+// that time it learns once more after it.
+void set_directory_settle_time(std::chrono::nanoseconds time);
 
 // One entry of a directory enumeration.
 struct find_data {
@@ -86,12 +103,19 @@ class EWriteError : public Exception {
   [[noreturn]] void raise() const override;
 };
 
-// Makes `data` the whole content of the file named by the library path,
-// creating it or replacing a file of that name. The file appears complete or
-// not at all: the bytes go to a temporary file in the same directory, which is
-// synced and then renamed into place; a failure removes the temporary file and
-// raises EFCreateError or EWriteError. Termination signals wait until the
-// file is in place or gone, so an interruption leaves no partial file.
+// Makes `data` the whole content of the new file named by the library path.
+// The file appears whole or not at all, also after a kill or a power cut: the
+// bytes go to an unnamed temporary file in the target directory, which is
+// synced and then linked to the name, and the directory is synced. Where the
+// file system has no unnamed files a hidden temporary file beside the target
+// takes its place (a kill can leave that one behind).
+// When a file of that name exists, it is kept unchanged and the write counts
+// as done: the program writes only names that it has just found missing, so
+// such a file is a whole one that another run wrote meanwhile. Another kind
+// of entry of that name is replaced (a directory cannot be: EFCreateError).
+// A failure raises EFCreateError or EWriteError and leaves neither the file
+// nor a temporary one. Termination signals wait until the file is in place or
+// gone.
 void write_file_atomically(std::string_view library_path, std::string_view data);
 
 // For tests only: makes write_file_atomically use a named temporary file, as

@@ -3,7 +3,9 @@
 #include "platform/files.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -21,13 +23,17 @@ namespace fs = std::filesystem;
 using testing_support::temp_dir;
 using testing_support::write_file;
 
+std::string upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return text;
+}
+
 // The library's spelling of a host path: "\" separators, upper case, a drive.
 std::string library_spelling(const std::string& host) {
-  std::string text = "C:" + host;
-  for (char& c : text) {
+  std::string text = "C:" + upper(host);
+  for (char& c : text)
     if (c == '/') c = '\\';
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
   return text;
 }
 
@@ -49,21 +55,82 @@ TEST(HostPath, ComponentsThatDoNotExistKeepTheirText) {
 }
 
 TEST(HostPath, AnExactMatchWinsOverOneThatIgnoresCase) {
-  temp_dir dir;
-  fs::create_directories(dir / "abc");
-  fs::create_directories(dir / "ABC");
-  fs::create_directories(dir / "Abc");
-  EXPECT_EQ(platform::host_path(dir.path() + "\\abc"), dir / "abc");
-  EXPECT_EQ(platform::host_path(dir.path() + "\\Abc"), dir / "Abc");
-  // No exact match: the choice does not depend on the order of the entries.
-  EXPECT_EQ(platform::host_path(dir.path() + "\\aBC"), dir / "ABC");
+  // A short name has its spellings tried, a long one is looked for in a
+  // listing of the directory; the answers are the same.
+  for (const std::string name : {"abc", "quorvelarchive"}) {
+    temp_dir dir;
+    const std::string capital = upper(name.substr(0, 1)) + name.substr(1);
+    for (const std::string& spelling : {name, upper(name), capital})
+      fs::create_directories(dir / (spelling + "/x"));
+    // No exact match: the smallest, whatever the order of the entries.
+    const std::string mixed = name.substr(0, name.size() - 1) + upper(name.substr(name.size() - 1));
+    EXPECT_EQ(platform::host_path(dir.path() + "\\" + mixed + "\\X"), dir / (upper(name) + "/x"));
+    EXPECT_EQ(platform::host_path(dir.path() + "\\" + name + "\\X"), dir / (name + "/x"));
+    EXPECT_EQ(platform::host_path(dir.path() + "\\" + capital + "\\X"), dir / (capital + "/x"));
+    EXPECT_EQ(platform::host_path(dir.path() + "\\" + capital), dir / capital);
+  }
 }
 
 TEST(HostPath, DriveAndSeparators) {
   EXPECT_EQ(platform::host_path("C:\\"), "/");
   EXPECT_EQ(platform::host_path("X:NOSUCHNAME.TXT"), "NOSUCHNAME.TXT");  // relative to the drive
-  EXPECT_EQ(platform::host_path(".\\NOSUCHNAME.TXT"), "./NOSUCHNAME.TXT");
   EXPECT_EQ(platform::host_path(""), "");
+}
+
+struct dots_case {
+  const char* library;  // in the directory test, after the directory's library spelling
+  const char* host;     // in the directory test, after the directory's path
+  const char* reason;
+};
+
+void PrintTo(const dots_case& row, std::ostream* out) { *out << row.reason; }
+
+class HostPathDots : public testing::TestWithParam<dots_case> {};
+
+TEST_P(HostPathDots, AreResolvedOnTheTextBeforeMatching) {
+  temp_dir dir;
+  fs::create_directories(dir / "tree/sub");
+  write_file(dir / "tree/a.txt", "x");
+  const std::string library = library_spelling(dir.path()) + GetParam().library;
+  EXPECT_EQ(platform::host_path(library), dir.path() + GetParam().host) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InADirectory, HostPathDots,
+    testing::Values(
+        dots_case{"\\TREE\\NOSUCH\\..\\A.TXT", "/tree/a.txt", "after a component that is missing"},
+        dots_case{"\\TREE\\SUB\\..\\A.TXT", "/tree/a.txt", "after a component that exists"},
+        dots_case{"\\TREE\\.\\SUB\\.\\..\\A.TXT", "/tree/a.txt", "\".\" names no component"},
+        dots_case{"\\NOSUCH\\..\\TREE\\X\\Y\\..\\..\\A.TXT", "/tree/a.txt", "several in a row"},
+        dots_case{"\\TREE\\A.TXT\\..\\SUB", "/tree/sub", "after a file: still on the text"},
+        dots_case{"\\TREE\\NOSUCH\\..\\", "/tree/", "a trailing separator stays"},
+        dots_case{"\\TREE\\NOSUCH\\..", "/tree", "the last component"}));
+
+class HostPathDotsOnText : public testing::TestWithParam<dots_case> {};
+
+TEST_P(HostPathDotsOnText, Resolve) {
+  EXPECT_EQ(platform::host_path(GetParam().library), GetParam().host) << GetParam().reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alone, HostPathDotsOnText,
+    testing::Values(dots_case{"C:\\..", "/", "at the root \"..\" stays there"},
+                    dots_case{"C:\\..\\..\\NOSUCH\\..\\", "/", "and goes on from there"},
+                    dots_case{"NOSUCH1\\..\\..\\NOSUCH2.TXT", "../NOSUCH2.TXT",
+                              "a relative path goes above the current directory"},
+                    dots_case{"..\\..\\NOSUCH.TXT", "../../NOSUCH.TXT",
+                              "each leading \"..\" counts"},
+                    dots_case{".\\NOSUCHNAME.TXT", "NOSUCHNAME.TXT", "the current directory"},
+                    dots_case{"NOSUCH\\..", ".", "nothing left: the current directory"},
+                    dots_case{".\\", "./", "with its separator"}));
+
+TEST(HostPathDotsAtTheRoot, GoOnFromTheRoot) {
+  temp_dir dir;
+  write_file(dir / "a.txt", "x");
+  // "C:\..\..\TMP\QUORVEL-TEST-...\A.TXT": the dots stay at the root.
+  const std::string library = "C:\\..\\..\\" + library_spelling(dir / "a.txt").substr(3);
+  EXPECT_EQ(platform::host_path(library), dir / "a.txt");
+  EXPECT_TRUE(platform::file_exists(library_spelling(dir.path()) + "\\NOSUCH\\..\\A.TXT"));
 }
 
 TEST(FileExists, FilesOnlyAndIgnoringCase) {
@@ -74,6 +141,160 @@ TEST(FileExists, FilesOnlyAndIgnoringCase) {
   EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub")));  // a directory
   EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub/Other.gif")));
   EXPECT_FALSE(platform::file_exists(""));
+}
+
+void age(const std::string& directory);
+
+// A directory of `count` empty files (links to one, which are quick to make)
+// whose modification time lies in the past, so that any change made now
+// shows in it.
+void fill(const std::string& directory, int count) {
+  fs::create_directories(directory);
+  const std::string first = directory + "/f0.dat";
+  write_file(first, "");
+  for (int i = 1; i < count; ++i)
+    fs::create_hard_link(first, directory + "/f" + std::to_string(i) + ".dat");
+  age(directory);
+}
+
+void age(const std::string& directory) {
+  fs::last_write_time(directory, fs::file_time_type::clock::now() - std::chrono::hours(24));
+}
+
+// The two ways a name is looked for ignoring case.
+struct name_shape {
+  const char* directory;  // as on disk; asked for in upper case
+  const char* prefix;     // of the strip names
+  bool listed;            // whether the directories are read for it
+  const char* reason;
+};
+
+void PrintTo(const name_shape& shape, std::ostream* out) { *out << shape.reason; }
+
+// Sets the settle time for one test and the usual one after.
+class DirectoryCache : public testing::TestWithParam<name_shape> {
+ protected:
+  void SetUp() override { platform::set_directory_settle_time(std::chrono::hours(1)); }
+  void TearDown() override { platform::set_directory_settle_time(std::chrono::seconds(2)); }
+  static std::uint64_t reads() { return platform::directory_reads(); }
+  // As the program asks for a strip: the directory upper-cased, the name not.
+  static std::string strip(const temp_dir& dir, const std::string& date) {
+    return dir.path() + "\\" + upper(GetParam().directory) + "\\" + GetParam().prefix + date +
+           ".gif";
+  }
+  static std::string on_disk(const temp_dir& dir, const std::string& name) {
+    return dir / (std::string(GetParam().directory) + "/" + name);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Names, DirectoryCache,
+                         testing::Values(name_shape{"strips", "qv", false,
+                                                    "short: their spellings are tried"},
+                                         name_shape{"striparchive", "quorvelstrip", true,
+                                                    "long: directories are read"}));
+
+TEST_P(DirectoryCache, ManyTestsInALargeDirectoryReadItOnceAtMost) {
+  temp_dir dir;
+  fill(dir / GetParam().directory, 5000);
+  for (int day = 10; day < 20; ++day)
+    write_file(on_disk(dir, GetParam().prefix + std::to_string(day) + ".gif"), "x");
+  write_file(on_disk(dir, upper(GetParam().prefix + std::string("20.gif"))), "x");
+  fill(dir.path(), 5000);
+  const std::uint64_t before = reads();
+  for (int i = 0; i < 1000; ++i) {
+    const int day = 10 + i % 30;
+    EXPECT_EQ(platform::file_exists(strip(dir, std::to_string(day))), day <= 20) << day;
+  }
+  // The directory and the strips' directory, once each.
+  EXPECT_EQ(reads() - before, GetParam().listed ? 2u : 0u) << GetParam().reason;
+}
+
+TEST_P(DirectoryCache, ChangesMadeByOthersAreSeen) {
+  temp_dir dir;
+  fill(dir / GetParam().directory, 1000);
+  const std::string asked = strip(dir, "261207");
+  const std::string name = GetParam().prefix + std::string("261207.gif");
+  EXPECT_FALSE(platform::file_exists(asked));
+
+  const std::string capital = upper(name.substr(0, 1)) + name.substr(1);
+  write_file(on_disk(dir, capital), "x");  // another spelling
+  EXPECT_TRUE(platform::file_exists(asked));
+  EXPECT_EQ(platform::host_path(asked), on_disk(dir, capital));
+  write_file(on_disk(dir, upper(name)), "x");  // smaller: chosen now
+  EXPECT_EQ(platform::host_path(asked), on_disk(dir, upper(name)));
+  write_file(on_disk(dir, name), "x");  // the exact name wins
+  EXPECT_EQ(platform::host_path(asked), on_disk(dir, name));
+  fs::remove(on_disk(dir, name));
+  EXPECT_EQ(platform::host_path(asked), on_disk(dir, upper(name)));
+
+  fs::remove(on_disk(dir, upper(name)));
+  fs::remove(on_disk(dir, capital));
+  EXPECT_FALSE(platform::file_exists(asked));  // gone
+  EXPECT_EQ(platform::host_path(asked), on_disk(dir, name));
+
+  // Another directory in the place of the first, in the exact spelling.
+  fs::rename(dir / GetParam().directory, dir / "old");
+  fill(dir / upper(GetParam().directory), 10);
+  write_file(dir / (upper(GetParam().directory) + "/" + name), "x");
+  EXPECT_TRUE(platform::file_exists(asked));
+  EXPECT_EQ(platform::host_path(asked), dir / (upper(GetParam().directory) + "/" + name));
+}
+
+TEST_P(DirectoryCache, TheProgramsOwnWritesDoNotReadTheDirectoryAgain) {
+  for (const bool named : {false, true}) {
+    platform::set_named_temporary_files(named);
+    temp_dir dir;
+    fill(dir / GetParam().directory, 5000);
+    EXPECT_FALSE(platform::file_exists(strip(dir, "261100")));
+    const std::uint64_t before = reads();
+    for (int day = 10; day < 40; ++day) {
+      const std::string asked = strip(dir, "2611" + std::to_string(day));
+      EXPECT_FALSE(platform::file_exists(asked));
+      platform::write_file_atomically(asked, "GIF89a");
+      EXPECT_TRUE(platform::file_exists(asked));
+    }
+    // Asked for in another spelling, then written in a third.
+    const std::string other = strip(dir, "261201");
+    EXPECT_FALSE(platform::file_exists(other));
+    platform::write_file_atomically(dir.path() + "\\" + upper(GetParam().directory) + "\\" +
+                                        upper(GetParam().prefix + std::string("261201.gif")),
+                                    "GIF89a");
+    EXPECT_TRUE(platform::file_exists(other));
+    EXPECT_EQ(platform::host_path(other),
+              on_disk(dir, upper(GetParam().prefix + std::string("261201.gif"))));
+    EXPECT_EQ(reads(), before) << "named temporary files: " << named;
+    EXPECT_EQ(testing_support::list_dir(dir / GetParam().directory).size(), 5031u);
+  }
+  platform::set_named_temporary_files(false);
+}
+
+TEST_P(DirectoryCache, WhatIsLearntWithinTheSettleTimeIsLearntOnceMore) {
+  temp_dir dir;
+  fill(dir / GetParam().directory, 100);
+  const auto aged = fs::last_write_time(dir / GetParam().directory);
+  // The directory in its own spelling: only the strips' directory is looked into.
+  const std::string late =
+      dir.path() + "\\" + GetParam().directory + "\\" + upper(GetParam().prefix) + "X.GIF";
+  platform::set_directory_settle_time(std::chrono::milliseconds(20));
+  const std::uint64_t before = reads();
+  EXPECT_FALSE(platform::file_exists(late));
+
+  // A change that keeps the modification time, as one within the same tick
+  // of a coarse file-system clock does.
+  write_file(on_disk(dir, GetParam().prefix + std::string("x.gif")), "x");
+  fs::last_write_time(dir / GetParam().directory, aged);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  bool seen = false;
+  while (!seen && std::chrono::steady_clock::now() < deadline) seen = platform::file_exists(late);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(reads() - before, GetParam().listed ? 2u : 0u);
+
+  // Once more only: the identity is settled now.
+  const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
+  int misses = 0;
+  while (std::chrono::steady_clock::now() < settled) misses += !platform::file_exists(late);
+  EXPECT_EQ(misses, 0);
+  EXPECT_EQ(reads() - before, GetParam().listed ? 2u : 0u);
 }
 
 struct listed {
@@ -125,8 +346,7 @@ TEST(FindFiles, FailuresSetTheLastError) {
   EXPECT_EQ(platform::find_first_file(dir.path() + "\\missing\\*.*", data),
             platform::invalid_find_handle);
   EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
-  EXPECT_EQ(platform::find_first_file(dir.path() + "\\*.gif", data),
-            platform::invalid_find_handle);
+  EXPECT_EQ(platform::find_first_file(dir.path() + "\\*.gif", data), platform::invalid_find_handle);
   EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
 }
 
@@ -195,17 +415,91 @@ class AtomicWrite : public testing::TestWithParam<bool> {
 
 INSTANTIATE_TEST_SUITE_P(TemporaryFiles, AtomicWrite, testing::Values(false, true));
 
-TEST_P(AtomicWrite, CreatesOrReplacesTheWholeFileAndLeavesNothingElse) {
+TEST_P(AtomicWrite, MakesTheWholeFileAndNothingElse) {
   temp_dir dir;
   fs::create_directory(dir / "Strips");
   const std::string bytes("GIF89a\0\x01\x02 strip", 16);
   platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", bytes);
   EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), bytes);
   EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+  EXPECT_EQ(fs::status(dir / "Strips/qv261207.gif").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);  // the usual mode under the tests' umask 022
+}
 
-  platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", "new");
-  EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), "new");
-  EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
+TEST_P(AtomicWrite, AFileOfThatNameIsKeptAndTheWriteCountsAsDone) {
+  temp_dir dir;
+  write_file(dir / "qv261207.gif", "another run's strip");
+  write_file(dir / "QV261208.GIF", "in another spelling");
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a");
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), "another run's strip");
+  EXPECT_EQ(testing_support::read_file(dir / "QV261208.GIF"), "in another spelling");
+  EXPECT_EQ(testing_support::list_dir(dir.path()),
+            (std::vector<std::string>{"QV261208.GIF", "qv261207.gif"}));
+}
+
+TEST_P(AtomicWrite, AnEntryThatIsNoFileIsReplacedUnlessItIsADirectory) {
+  temp_dir dir;
+  fs::create_symlink(dir / "nowhere", dir / "qv261207.gif");
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  EXPECT_FALSE(fs::is_symlink(dir / "qv261207.gif"));
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), "GIF89a");
+
+  fs::create_directory(dir / "qv261208.gif");
+  EXPECT_THROW(platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a"),
+               platform::EFCreateError);
+  EXPECT_EQ(testing_support::list_dir(dir.path()),
+            (std::vector<std::string>{"qv261207.gif", "qv261208.gif"}));
+  EXPECT_TRUE(fs::is_empty(dir / "qv261208.gif"));
+}
+
+// The names that appear in a directory while it is watched, in order.
+class name_watch {
+ public:
+  explicit name_watch(const std::string& directory) : fd_(inotify_init1(IN_NONBLOCK)) {
+    inotify_add_watch(fd_, directory.c_str(), IN_CREATE | IN_MOVED_TO);
+  }
+  ~name_watch() { close(fd_); }
+  std::vector<std::string> names() const {
+    std::vector<std::string> seen;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+      for (char* at = buffer; at < buffer + n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        seen.emplace_back(event->len ? event->name : "");
+        at += sizeof(inotify_event) + event->len;
+      }
+    return seen;
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(UnnamedTemporaryFile, IsLinkedStraightToTheName) {
+  temp_dir dir;
+  const name_watch watch(dir.path());
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", std::string(100000, 'x'));
+  EXPECT_EQ(watch.names(), std::vector<std::string>{"qv261207.gif"});  // no name before it
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), std::string(100000, 'x'));
+
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");  // the name is taken
+  EXPECT_TRUE(watch.names().empty());
+  EXPECT_EQ(testing_support::read_file(dir / "qv261207.gif"), std::string(100000, 'x'));
+}
+
+TEST(NamedTemporaryFile, IsAHiddenNameBesideTheTargetThatGoesAgain) {
+  temp_dir dir;
+  const name_watch watch(dir.path());
+  platform::set_named_temporary_files(true);
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  platform::set_named_temporary_files(false);
+  const auto names = watch.names();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[0].rfind(".qv261207.gif.part-", 0), 0u) << names[0];
+  EXPECT_EQ(names[1], "qv261207.gif");
+  EXPECT_EQ(testing_support::list_dir(dir.path()), std::vector<std::string>{"qv261207.gif"});
 }
 
 TEST_P(AtomicWrite, AMissingDirectoryIsACreateErrorThatLeavesNothing) {

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/child_process.hpp"
+
 namespace testing_support {
 namespace {
 
@@ -34,23 +36,8 @@ server_process::server_process(const std::string& program, const std::vector<std
   const int err_fd = ::mkstemp(pattern.data());
   if (err_fd < 0) throw std::runtime_error("mkstemp failed");
   err_path_ = pattern;
-  int out_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) {
-    ::dup2(out_pipe[1], 1);
-    ::dup2(err_fd, 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
+  pid_ = start_program(program, args, out_fd_, "", err_fd);
   ::close(err_fd);
-  ::close(out_pipe[1]);
-  out_fd_ = out_pipe[0];
 
   const auto deadline = clock_type::now() + std::chrono::seconds(timeout_seconds);
   std::string received;

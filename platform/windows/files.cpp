@@ -68,6 +68,10 @@ std::uint32_t get_last_error() { return last_error; }
 
 std::string host_path(std::string_view library_path) { return std::string(library_path); }
 
+// The paths are the system's own: no directory is ever read to map a name.
+std::uint64_t directory_reads() { return 0; }
+void set_directory_settle_time(std::chrono::nanoseconds) {}
+
 bool file_exists(std::string_view library_path) {
   const std::string path(library_path);
   const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());

@@ -59,15 +59,4 @@ bool WaitMessage(int timeout_ms);
 // timeout_ms have passed; returns done().
 bool RunMessageLoop(const std::function<bool()>& done, int timeout_ms);
 
-namespace detail {
-// Posts a message whose action runs on the window's thread just before the
-// message is delivered, and only if the window still exists then.
-bool post_message_with(HWND window, std::uint32_t msg, std::int32_t wparam, std::int32_t lparam,
-                       std::function<void()> before_delivery);
-// Implemented by the socket layer: polls this thread's registered sockets and
-// the loop's wake-up descriptor for at most timeout_ms and posts the sockets'
-// events.
-void wait_for_socket_events(int wake_fd, int timeout_ms);
-}  // namespace detail
-
 }  // namespace platform

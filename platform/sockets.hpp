@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/messages.hpp"
 
@@ -158,5 +159,28 @@ int time_outs();
 // one. Returns the function replaced.
 using send_function = std::function<int(TSocket s, const char* buf, int len, int flags)>;
 send_function replace_send(send_function replacement);
+
+namespace detail {
+// What each system's socket file gives the calls that every system shares.
+
+// The system's send, which send calls unless a test has replaced it.
+int system_send(TSocket s, const char* buf, int len, int flags);
+// The first IPv4 address of the host and the name to report for it; false,
+// with the last error set, when there is none.
+bool lookup_host(const char* name, std::uint32_t& address, std::string& host_name);
+// A service as the system knows it: the port in network byte order.
+struct service {
+  std::string name;
+  std::string proto;
+  std::int16_t port = 0;
+};
+// False, with the last error set, when the system knows no such service.
+bool lookup_service(const char* name, const char* proto, service& found);
+// The address and port (network byte order) of a connected socket's peer;
+// false, with the last error set, when there is none.
+bool peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port);
+// Counts a blocking call that gave up at the time limit.
+void count_time_out();
+}  // namespace detail
 
 }  // namespace platform

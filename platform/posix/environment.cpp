@@ -28,9 +28,7 @@ bool find_variable(std::string_view name, std::string& value) {
 
 }  // namespace
 
-bool get_environment_variable(std::string_view name, std::string& value) {
-  value.clear();
-  if (name.empty() || name.find('=') != std::string_view::npos) return false;
+bool detail::system_environment_variable(std::string_view name, std::string& value) {
   if (!find_variable(name, value)) return false;
   // The original platform separates the directories of PATH with ";", and the
   // library splits it there; POSIX separates them with ":".

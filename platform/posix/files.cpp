@@ -26,7 +26,7 @@
 namespace platform {
 namespace {
 
-thread_local std::uint32_t last_error = error_success;
+using detail::set_last_error;
 
 // The one place that turns errno into the error numbers the callers test.
 std::uint32_t error_from_errno(int number) {
@@ -92,7 +92,7 @@ class find_state {
       errno = 0;
       const dirent* entry = ::readdir(dir_);
       if (!entry) {
-        last_error = errno == 0 ? error_no_more_files : error_from_errno(errno);
+        set_last_error(errno == 0 ? error_no_more_files : error_from_errno(errno));
         return false;
       }
       if (!matches(wildcard_, entry->d_name)) continue;
@@ -108,7 +108,7 @@ class find_state {
         data.attributes |= file_attribute_readonly;
       data.size = static_cast<std::uint64_t>(info.st_size);
       pack_time(info.st_mtime, data.write_date, data.write_time);
-      last_error = error_success;
+      set_last_error(error_success);
       return true;
     }
   }
@@ -117,8 +117,6 @@ class find_state {
   DIR* dir_;
   std::string wildcard_;
 };
-
-std::uint32_t get_last_error() { return last_error; }
 
 // The path mapping and its cache of what it learnt of directories.
 namespace {
@@ -538,11 +536,11 @@ bool file_exists(std::string_view library_path) {
   if (!mapped.probed || S_ISLNK(info.st_mode)) {  // a link is followed
     if (mapped.path.empty()) errno = ENOENT;
     if (mapped.path.empty() || ::stat(mapped.path.c_str(), &info) != 0) {
-      last_error = error_from_errno(errno);
+      set_last_error(error_from_errno(errno));
       return false;
     }
   }
-  last_error = error_success;
+  set_last_error(error_success);
   return !S_ISDIR(info.st_mode);
 }
 
@@ -567,19 +565,19 @@ find_handle find_first_file(std::string_view pattern, find_data& data) {
 
   DIR* dir = ::opendir(directory.c_str());
   if (!dir) {
-    last_error = errno == ENOENT ? error_path_not_found : error_from_errno(errno);
+    set_last_error(errno == ENOENT ? error_path_not_found : error_from_errno(errno));
     return invalid_find_handle;
   }
   auto* state = new find_state(dir, wildcard);
   if (state->next(data)) return state;
-  if (last_error == error_no_more_files) last_error = error_file_not_found;
+  if (get_last_error() == error_no_more_files) set_last_error(error_file_not_found);
   delete state;
   return invalid_find_handle;
 }
 
 bool find_next_file(find_handle handle, find_data& data) {
   if (handle == invalid_find_handle) {
-    last_error = error_gen_failure;
+    set_last_error(error_gen_failure);
     return false;
   }
   return handle->next(data);
@@ -598,13 +596,10 @@ bool named_temporary_files = false;
 std::string reason(int number) { return std::strerror(number); }
 
 [[noreturn]] void fail_create(std::string_view library_path, int number) {
-  throw EFCreateError("Cannot create file \"" + std::string(library_path) + "\". " +
-                      reason(number));
+  detail::raise_create_error(library_path, reason(number));
 }
 
-[[noreturn]] void fail_write(int number) {
-  throw EWriteError("Stream write error. " + reason(number));
-}
+[[noreturn]] void fail_write(int number) { detail::raise_write_error(reason(number)); }
 
 // Blocks the signals that end a program from the keyboard or a supervisor for
 // as long as it lives; a signal that arrives meanwhile is delivered after.
@@ -749,15 +744,6 @@ void write_named(const target_directory& dir, const std::string& name, std::stri
 
 }  // namespace
 
-std::unique_ptr<Exception> EFCreateError::copy() const {
-  return std::make_unique<EFCreateError>(*this);
-}
-void EFCreateError::raise() const { throw *this; }
-std::unique_ptr<Exception> EWriteError::copy() const {
-  return std::make_unique<EWriteError>(*this);
-}
-void EWriteError::raise() const { throw *this; }
-
 void set_named_temporary_files(bool named) { named_temporary_files = named; }
 
 void write_file_atomically(std::string_view library_path, std::string_view data) {
@@ -778,9 +764,7 @@ void write_file_atomically(std::string_view library_path, std::string_view data)
 // Appending to a file.
 namespace platform {
 
-bool append_to_file(std::string_view library_path, std::string_view text) {
-  const std::string path = host_path(library_path);
-  if (path.empty()) return false;
+bool detail::append_to_host_file(const std::string& path, std::string_view text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   bool complete = true;

@@ -1,11 +1,10 @@
 // Notification windows on POSIX: one message queue per thread (woken through
 // an eventfd), a table of windows naming their thread's queue and procedure.
-#include "platform/messages.hpp"
+#include "platform/posix/socket_events.hpp"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -155,20 +154,6 @@ bool WaitMessage(int timeout_ms) {
   detail::wait_for_socket_events(queue.wake_fd, timeout_ms);
   queue.drain_wake();
   return queue.size() > 0;
-}
-
-bool RunMessageLoop(const std::function<bool()>& done, int timeout_ms) {
-  using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (done()) return true;
-    ProcessMessages();
-    if (done()) return true;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-    if (left <= 0) return false;
-    WaitMessage(static_cast<int>(left));
-  }
 }
 
 }  // namespace platform

@@ -17,7 +17,6 @@
 #include <map>
 #include <set>
 #include <mutex>
-#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -25,6 +24,7 @@
 
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
+#include "platform/posix/socket_events.hpp"
 
 namespace platform {
 namespace {
@@ -71,16 +71,11 @@ int translate_errno(int error) {
   }
 }
 
-std::atomic<int> time_outs_seen{0};
-
 int fail_with(int error) {
-  if (error == ETIMEDOUT) ++time_outs_seen;
+  if (error == ETIMEDOUT) detail::count_time_out();
   last_error = translate_errno(error);
   return SOCKET_ERROR;
 }
-
-std::atomic<long long> time_limit_ms{60000};
-send_function send_replacement;
 
 // Sockets that event registration made non-blocking; they stay so until they
 // are closed, as after WSAAsyncSelect. Counted so that the blocking calls of
@@ -91,7 +86,7 @@ bool non_blocking(TSocket s);
 // The time limit as the kernel's socket time-out: every blocking connect,
 // send and receive on the socket then gives up after it without progress.
 void apply_time_limit(int s) {
-  const long long ms = std::max(1LL, time_limit_ms.load());
+  const long long ms = std::max<long long>(1, sync_time_limit().count());
   timeval limit{};
   limit.tv_sec = static_cast<time_t>(ms / 1000);
   limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
@@ -112,7 +107,7 @@ sockaddr_in to_native(const TSockAddrIn& record) {
 // 0 when ready, otherwise the errno to fail with.
 int wait_ready(TSocket s, short events) {
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(time_limit_ms.load());
+  const auto deadline = clock::now() + sync_time_limit();
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
@@ -300,12 +295,6 @@ int WSACleanup() {
   return 0;
 }
 
-int WSACancelBlockingCall() {
-  // Blocking calls run on the thread that makes them, so none can be in
-  // progress while that thread is here: Windows Sockets' answer then.
-  last_error = WSAEINVAL;
-  return SOCKET_ERROR;
-}
 int WSAGetLastError() { return last_error; }
 void WSASetLastError(int error) { last_error = error; }
 
@@ -361,8 +350,7 @@ int listen(TSocket s, int backlog) {
   return 0;
 }
 
-int send(TSocket s, const char* buf, int len, int flags) {
-  if (send_replacement) return send_replacement(s, buf, len, flags);
+int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   if (s < 0) return fail_with(ENOTSOCK);
   if (len < 0) return fail_with(EINVAL);
   ssize_t sent;
@@ -395,20 +383,16 @@ int recv(TSocket s, char* buf, int len, int flags) {
   return fail_with(errno);
 }
 
-int getpeername(TSocket s, TSockAddrIn* name, int* namelen) {
-  if (s < 0) return fail_with(ENOTSOCK);
+bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
   sockaddr_in native{};
   socklen_t length = sizeof native;
-  if (::getpeername(s, reinterpret_cast<sockaddr*>(&native), &length) != 0)
-    return fail_with(errno);
-  if (name && namelen && *namelen >= static_cast<int>(sizeof(TSockAddrIn))) {
-    name->sin_family = WS_AF_INET;
-    name->sin_port = native.sin_port;
-    name->sin_addr = native.sin_addr.s_addr;
-    std::memset(name->sin_zero, 0, sizeof name->sin_zero);
-    *namelen = sizeof(TSockAddrIn);
+  if (::getpeername(s, reinterpret_cast<sockaddr*>(&native), &length) != 0) {
+    fail_with(errno);
+    return false;
   }
-  return 0;
+  address = native.sin_addr.s_addr;
+  port = native.sin_port;
+  return true;
 }
 
 int closesocket(TSocket s) {
@@ -428,67 +412,27 @@ std::uint32_t inet_addr(const char* cp) {
   return ::inet_addr(cp);
 }
 
-THostEnt* gethostbyname(const char* name) {
-  struct storage {
-    THostEnt entry;
-    char* addresses[2];
-    char* aliases[1];
-    std::uint32_t address;
-    std::string name;
-  };
-  thread_local storage host;
-  std::uint32_t address = 0;
-  if (!name || !lookup_ipv4(name, address)) {
+// The resolver names no host, so the entry carries the name asked for.
+bool detail::lookup_host(const char* name, std::uint32_t& address, std::string& host_name) {
+  if (!lookup_ipv4(name, address)) {
     last_error = WSAHOST_NOT_FOUND;
-    return nullptr;
+    return false;
   }
-  host.name = name;
-  host.address = address;
-  host.addresses[0] = reinterpret_cast<char*>(&host.address);
-  host.addresses[1] = nullptr;
-  host.aliases[0] = nullptr;
-  host.entry = {host.name.data(), host.aliases, WS_AF_INET, 4, host.addresses};
-  return &host.entry;
+  host_name = name;
+  return true;
 }
 
-TServEnt* getservbyname(const char* name, const char* proto) {
-  struct storage {
-    TServEnt entry;
-    char* aliases[1];
-    std::string name;
-    std::string proto;
-  };
-  thread_local storage service;
-  if (!name) return nullptr;
-  servent found{};
+bool detail::lookup_service(const char* name, const char* proto, service& found) {
+  servent entry{};
   servent* result = nullptr;
   char scratch[1024];
-  if (getservbyname_r(name, proto, &found, scratch, sizeof scratch, &result) != 0 || !result) {
+  if (getservbyname_r(name, proto, &entry, scratch, sizeof scratch, &result) != 0 || !result) {
     last_error = 11004;  // no data record of the requested type
-    return nullptr;
+    return false;
   }
-  service.name = result->s_name ? result->s_name : "";
-  service.proto = result->s_proto ? result->s_proto : "";
-  service.aliases[0] = nullptr;
-  service.entry = {service.name.data(), service.aliases, static_cast<std::int16_t>(result->s_port),
-                   service.proto.data()};
-  return &service.entry;
-}
-
-bool place_host_entry(char* buffer, int size, std::uint32_t address) {
-  struct layout {
-    THostEnt entry;
-    char* addresses[2];
-    char* aliases[1];
-    std::uint32_t address;
-    char name[1];
-  };
-  if (!buffer || size < static_cast<int>(sizeof(layout))) return false;
-  if (reinterpret_cast<std::uintptr_t>(buffer) % alignof(layout) != 0) return false;
-  auto* placed = new (buffer) layout{};
-  placed->address = address;
-  placed->addresses[0] = reinterpret_cast<char*>(&placed->address);
-  placed->entry = {placed->name, placed->aliases, WS_AF_INET, 4, placed->addresses};
+  found.name = result->s_name ? result->s_name : "";
+  found.proto = result->s_proto ? result->s_proto : "";
+  found.port = static_cast<std::int16_t>(result->s_port);
   return true;
 }
 
@@ -538,16 +482,6 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
   r.connected = ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
   registry[s] = r;
   return 0;
-}
-
-void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
-std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
-int time_outs() { return time_outs_seen; }
-
-send_function replace_send(send_function replacement) {
-  send_function old = std::move(send_replacement);
-  send_replacement = std::move(replacement);
-  return old;
 }
 
 void detail::wait_for_socket_events(int wake_fd, int timeout_ms) {

@@ -9,9 +9,7 @@
 
 namespace platform {
 
-bool get_environment_variable(std::string_view name, std::string& value) {
-  value.clear();
-  if (name.empty() || name.find('=') != std::string_view::npos) return false;
+bool detail::system_environment_variable(std::string_view name, std::string& value) {
   const std::string key(name);
   std::vector<char> buffer(256);
   for (;;) {

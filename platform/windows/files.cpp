@@ -15,10 +15,10 @@
 namespace platform {
 namespace {
 
-thread_local std::uint32_t last_error = error_success;
+using detail::set_last_error;
 
 std::uint32_t fail(std::uint32_t error) {
-  last_error = error;
+  set_last_error(error);
   return error;
 }
 
@@ -56,15 +56,13 @@ class find_state {
       return false;
     }
     fill(found, data);
-    last_error = error_success;
+    set_last_error(error_success);
     return true;
   }
 
  private:
   HANDLE handle_;
 };
-
-std::uint32_t get_last_error() { return last_error; }
 
 std::string host_path(std::string_view library_path) { return std::string(library_path); }
 
@@ -79,7 +77,7 @@ bool file_exists(std::string_view library_path) {
     fail(path.empty() ? error_file_not_found : GetLastError());
     return false;
   }
-  last_error = error_success;
+  set_last_error(error_success);
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -91,7 +89,7 @@ find_handle find_first_file(std::string_view pattern, find_data& data) {
     return invalid_find_handle;
   }
   fill(found, data);
-  last_error = error_success;
+  set_last_error(error_success);
   return new find_state(handle);
 }
 
@@ -131,13 +129,10 @@ std::string reason(DWORD error) {
 }
 
 [[noreturn]] void fail_create(std::string_view library_path, DWORD error) {
-  throw EFCreateError("Cannot create file \"" + std::string(library_path) + "\". " +
-                      reason(error));
+  detail::raise_create_error(library_path, reason(error));
 }
 
-[[noreturn]] void fail_write(DWORD error) {
-  throw EWriteError("Stream write error. " + reason(error));
-}
+[[noreturn]] void fail_write(DWORD error) { detail::raise_write_error(reason(error)); }
 
 // The process that made a temporary file: its name is "." NAME "." PID "-" N
 // and the suffix. 0 when the name is not of that form.
@@ -236,21 +231,10 @@ class temporary_file {
 
 }  // namespace
 
-std::unique_ptr<Exception> EFCreateError::copy() const {
-  return std::make_unique<EFCreateError>(*this);
-}
-void EFCreateError::raise() const { throw *this; }
-std::unique_ptr<Exception> EWriteError::copy() const {
-  return std::make_unique<EWriteError>(*this);
-}
-void EWriteError::raise() const { throw *this; }
-
 // Windows has named temporary files only.
 void set_named_temporary_files(bool) {}
 
-bool append_to_file(std::string_view library_path, std::string_view text) {
-  const std::string path = host_path(library_path);
-  if (path.empty()) return false;
+bool detail::append_to_host_file(const std::string& path, std::string_view text) {
   const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

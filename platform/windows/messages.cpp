@@ -1,7 +1,6 @@
 // Notification windows on Windows: a message-only window per component, the
 // thread's own message queue and a real message loop (PeekMessage and
 // DispatchMessage).
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -131,20 +130,6 @@ bool WaitMessage(int timeout_ms) {
   const DWORD wait = timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms);
   return MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLPOSTMESSAGE | QS_SENDMESSAGE,
                                      MWMO_INPUTAVAILABLE) == WAIT_OBJECT_0;
-}
-
-bool RunMessageLoop(const std::function<bool()>& done, int timeout_ms) {
-  using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (done()) return true;
-    ProcessMessages();
-    if (done()) return true;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-    if (left <= 0) return false;
-    WaitMessage(static_cast<int>(left));
-  }
 }
 
 }  // namespace platform

@@ -3,14 +3,12 @@
 // limit of the blocking calls (every socket is non-blocking underneath, and a
 // blocking call waits with select for at most the limit without progress) and
 // the buffer handling of background host lookups.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 
 #include "platform/sockets.hpp"
@@ -18,9 +16,6 @@
 
 namespace platform {
 namespace {
-
-std::atomic<long long> time_limit_ms{60000};
-send_function send_replacement;
 
 // What the system does not keep about a socket: whether the caller made it
 // non-blocking (registered it for events), and whether a blocking call gave
@@ -73,7 +68,7 @@ enum class readiness { read, write, connect };
 // otherwise the error to fail with.
 int wait_ready(TSocket s, readiness what) {
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + std::chrono::milliseconds(time_limit_ms.load());
+  const auto deadline = clock::now() + sync_time_limit();
   const auto left =
       std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
   if (left <= 0) return WSAETIMEDOUT;
@@ -100,10 +95,8 @@ int wait_ready(TSocket s, readiness what) {
 
 // A blocking call that found no progress within the limit: the socket stays
 // failed from now on.
-std::atomic<int> time_outs_seen{0};
-
 int give_up(TSocket s) {
-  ++time_outs_seen;
+  detail::count_time_out();
   change_record(s, [](socket_record& r) { r.gave_up = true; });
   return fail_with(WSAETIMEDOUT);
 }
@@ -179,13 +172,6 @@ int WSACleanup() {
   return ::WSACleanup();
 }
 
-// Blocking calls run on the thread that makes them (as bounded waits), so
-// none can be in progress while that thread is here: the answer Windows
-// Sockets gives when no blocking call is outstanding.
-int WSACancelBlockingCall() {
-  ::WSASetLastError(WSAEINVAL);
-  return SOCKET_ERROR;
-}
 int WSAGetLastError() { return ::WSAGetLastError(); }
 void WSASetLastError(int error) { ::WSASetLastError(error); }
 
@@ -237,8 +223,7 @@ int listen(TSocket s, int backlog) {
   return ::listen(native(s), backlog) == 0 ? 0 : SOCKET_ERROR;
 }
 
-int send(TSocket s, const char* buf, int len, int flags) {
-  if (send_replacement) return send_replacement(s, buf, len, flags);
+int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   if (s < 0) return fail_with(WSAENOTSOCK);
   if (len < 0) return fail_with(WSAEINVAL);
   const socket_record record = record_of(s);
@@ -275,20 +260,13 @@ int recv(TSocket s, char* buf, int len, int flags) {
   }
 }
 
-int getpeername(TSocket s, TSockAddrIn* name, int* namelen) {
-  if (s < 0) return fail_with(WSAENOTSOCK);
-  sockaddr_in address{};
-  int length = sizeof address;
-  if (::getpeername(native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return SOCKET_ERROR;
-  if (name && namelen && *namelen >= static_cast<int>(sizeof(TSockAddrIn))) {
-    name->sin_family = WS_AF_INET;
-    name->sin_port = address.sin_port;
-    name->sin_addr = address.sin_addr.s_addr;
-    std::memset(name->sin_zero, 0, sizeof name->sin_zero);
-    *namelen = sizeof(TSockAddrIn);
-  }
-  return 0;
+bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
+  sockaddr_in peer{};
+  int length = sizeof peer;
+  if (::getpeername(native(s), reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+  address = peer.sin_addr.s_addr;
+  port = peer.sin_port;
+  return true;
 }
 
 int closesocket(TSocket s) {
@@ -305,61 +283,27 @@ std::uint32_t inet_addr(const char* cp) {
   return ::inet_addr(cp);
 }
 
-THostEnt* gethostbyname(const char* name) {
-  struct storage {
-    THostEnt entry;
-    char* addresses[2];
-    char* aliases[1];
-    std::uint32_t address;
-    std::string name;
-  };
-  thread_local storage host;
-  const hostent* found = name ? ::gethostbyname(name) : nullptr;
-  if (!found || found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list ||
+// The system's own error stays when it finds no host; an entry that is no
+// IPv4 address counts as none.
+bool detail::lookup_host(const char* name, std::uint32_t& address, std::string& host_name) {
+  const hostent* found = ::gethostbyname(name);
+  if (!found) return false;
+  if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list ||
       !found->h_addr_list[0]) {
-    if (found || !name) ::WSASetLastError(WSAHOST_NOT_FOUND);
-    return nullptr;
+    ::WSASetLastError(WSAHOST_NOT_FOUND);
+    return false;
   }
-  host.name = found->h_name ? found->h_name : name;
-  std::memcpy(&host.address, found->h_addr_list[0], sizeof host.address);
-  host.addresses[0] = reinterpret_cast<char*>(&host.address);
-  host.addresses[1] = nullptr;
-  host.aliases[0] = nullptr;
-  host.entry = {host.name.data(), host.aliases, WS_AF_INET, 4, host.addresses};
-  return &host.entry;
+  host_name = found->h_name ? found->h_name : name;
+  std::memcpy(&address, found->h_addr_list[0], sizeof address);
+  return true;
 }
 
-TServEnt* getservbyname(const char* name, const char* proto) {
-  struct storage {
-    TServEnt entry;
-    char* aliases[1];
-    std::string name;
-    std::string proto;
-  };
-  thread_local storage service;
-  const servent* found = name ? ::getservbyname(name, proto) : nullptr;
-  if (!found) return nullptr;
-  service.name = found->s_name ? found->s_name : "";
-  service.proto = found->s_proto ? found->s_proto : "";
-  service.aliases[0] = nullptr;
-  service.entry = {service.name.data(), service.aliases, found->s_port, service.proto.data()};
-  return &service.entry;
-}
-
-bool place_host_entry(char* buffer, int size, std::uint32_t address) {
-  struct layout {
-    THostEnt entry;
-    char* addresses[2];
-    char* aliases[1];
-    std::uint32_t address;
-    char name[1];
-  };
-  if (!buffer || size < static_cast<int>(sizeof(layout))) return false;
-  if (reinterpret_cast<std::uintptr_t>(buffer) % alignof(layout) != 0) return false;
-  auto* placed = new (buffer) layout{};
-  placed->address = address;
-  placed->addresses[0] = reinterpret_cast<char*>(&placed->address);
-  placed->entry = {placed->name, placed->aliases, WS_AF_INET, 4, placed->addresses};
+bool detail::lookup_service(const char* name, const char* proto, service& found) {
+  const servent* entry = ::getservbyname(name, proto);
+  if (!entry) return false;
+  found.name = entry->s_name ? entry->s_name : "";
+  found.proto = entry->s_proto ? entry->s_proto : "";
+  found.port = entry->s_port;
   return true;
 }
 
@@ -393,16 +337,6 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
   // The system leaves the socket non-blocking, also once the mask is 0.
   change_record(s, [](socket_record& r) { r.registered = true; });
   return 0;
-}
-
-void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
-std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
-int time_outs() { return time_outs_seen; }
-
-send_function replace_send(send_function replacement) {
-  send_function old = std::move(send_replacement);
-  send_replacement = std::move(replacement);
-  return old;
 }
 
 }  // namespace platform

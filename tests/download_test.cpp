@@ -239,12 +239,9 @@ TEST(ProxyErrors, AProxyHostThatCannotBeResolvedEndsTheRun) {
   // Two dots in a row: refused by the resolver itself, no name server asked.
   const auto result = run(QUORVEL_BIN, {"/proxy=no..such..proxy:3128"}, options);
   EXPECT_EQ(result.exit_code, 1);
-  ASSERT_EQ(result.out.substr(0, banner.size()), banner);
-  EXPECT_TRUE(std::regex_match(
-      result.out.substr(banner.size()),
-      std::regex("Exception E_TcpIpError in module quorvel at [0-9A-F]{16}\\.\n"
-                 "Couldn't resolve hostname no\\.\\.such\\.\\.proxy\\.\n")))
-      << result.out;
+  EXPECT_EQ(testing_support::masked(result.out),
+            banner + "Exception E_TcpIpError in module quorvel at ################.\n"
+                     "Couldn't resolve hostname no..such..proxy.\n");
   EXPECT_TRUE(testing_support::list_dir(cwd.path()).empty());
 }
 

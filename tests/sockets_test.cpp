@@ -92,6 +92,19 @@ TEST(Sockets, RefusedConnectAndUnconnectedSocketGiveTheLibrarysNumbers) {
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
 
+TEST(Sockets, AConnectedSocketNamesItsPeer) {
+  scripted_server server;
+  const TSocket s = connected_to(server);
+  TSockAddrIn peer{};
+  int length = sizeof peer + 4;
+  ASSERT_EQ(getpeername(s, &peer, &length), 0);
+  EXPECT_EQ(length, static_cast<int>(sizeof peer));
+  EXPECT_EQ(peer.sin_family, WS_AF_INET);
+  EXPECT_EQ(ntohs(peer.sin_port), server.port());
+  EXPECT_EQ(peer.sin_addr, loopback);
+  closesocket(s);
+}
+
 // Sends to a peer that has gone: the first failure reports the reset, every
 // send after it is one that the system would answer with SIGPIPE, which must
 // not end the process.

@@ -1,17 +1,15 @@
-// The scripted test server: one acceptor thread and one thread per connection.
+// The scripted test server: one acceptor thread and one thread per
+// connection, on the socket calls of the system it runs on.
 #include "tests/support/scripted_server.hpp"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 
+#include "tests/support/socket_calls.hpp"
+
 namespace testing_support {
+
+namespace calls = socket_calls;
 
 scripted_answer scripted_answer::bytes(std::string data, ending end) {
   scripted_answer answer;
@@ -95,66 +93,30 @@ std::string path_of(const std::string& target) {
   return slash == std::string::npos ? "/" : target.substr(slash);
 }
 
-bool send_all(int fd, const std::string& data) {
-  std::size_t at = 0;
-  while (at < data.size()) {
-    const ssize_t sent = ::send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    at += static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-// A socket bound to 127.0.0.1 on a port the system assigns, listening (with
-// the given backlog) or not.
-int bound_loopback_socket(bool listening, std::uint16_t& port, int backlog = 16) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("test socket: socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      (listening && ::listen(fd, backlog) != 0) ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("test socket: cannot bind");
-  }
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
 }  // namespace
 
-refused_port::refused_port() { fd_ = bound_loopback_socket(false, port_); }
-refused_port::~refused_port() { ::close(fd_); }
+refused_port::refused_port() { fd_ = calls::bound_loopback(false, port_, 0); }
+refused_port::~refused_port() { calls::close(fd_); }
 
 unanswered_port::unanswered_port() {
-  fd_ = bound_loopback_socket(true, port_, 0);
+  fd_ = calls::bound_loopback(true, port_, 0);
   // A backlog of 0 holds one connection; this one fills it, so the kernel
   // drops the handshake of any further connect.
-  queued_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port_);
-  if (queued_ < 0 || ::connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (queued_ >= 0) ::close(queued_);
-    ::close(fd_);
+  queued_ = calls::connected_to_loopback(port_);
+  if (queued_ < 0) {
+    calls::close(fd_);
     throw std::runtime_error("test socket: cannot fill the queue");
   }
 }
 
 unanswered_port::~unanswered_port() {
-  ::close(queued_);
-  ::close(fd_);
+  calls::close(queued_);
+  calls::close(fd_);
 }
 
 scripted_server::scripted_server()
     : fallback_(scripted_answer::http("HTTP/1.0 404 Not Found", {}, "no scripted answer")) {
-  listen_fd_ = bound_loopback_socket(true, port_);
+  listen_fd_ = calls::bound_loopback(true, port_, 16);
   acceptor_ = std::thread([this] { accept_loop(); });
 }
 
@@ -231,29 +193,24 @@ void scripted_server::stop() {
     if (stopping_) return;
     stopping_ = true;
     changed_.notify_all();
-    ::shutdown(listen_fd_, SHUT_RDWR);
+    calls::stop_listening(listen_fd_);
     for (const auto& conn : connections_)
-      if (conn->fd >= 0) ::shutdown(conn->fd, SHUT_RDWR);
+      if (conn->fd >= 0) calls::shut(conn->fd);
   }
   acceptor_.join();
   for (std::thread& thread : threads_) thread.join();
-  ::close(listen_fd_);
+  calls::close(listen_fd_);
 }
 
 void scripted_server::accept_loop() {
   for (;;) {
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = calls::accept_connection(listen_fd_);
     std::lock_guard lock(mutex_);
-    if (fd < 0) {
-      if (!stopping_ && errno == EINTR) continue;
-      return;
-    }
+    if (fd < 0) return;
     if (stopping_) {
-      ::close(fd);
+      calls::close(fd);
       return;
     }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto conn = std::make_shared<connection>();
     conn->fd = fd;
     // An unprompted answer is taken in the order of the connections.
@@ -290,8 +247,7 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
   bool open = true;
   auto read_some = [&] {
     char buffer[4096];
-    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got < 0 && errno == EINTR) return;
+    const long got = calls::receive(fd, buffer, sizeof buffer);
     if (got <= 0) {
       open = false;
       return;
@@ -317,17 +273,15 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
   bool sending = true;
   for (std::size_t i = 0; sending && i < answer.writes.size(); ++i) {
     if (i > 0 && answer.gap.count() > 0 && !pause_unless_stopping(answer.gap)) sending = false;
-    if (sending && !send_all(fd, answer.writes[i])) sending = false;
+    if (sending && !calls::send_all(fd, answer.writes[i])) sending = false;
   }
 
   switch (answer.end) {
-    case scripted_answer::ending::reset: {
-      const linger abort{1, 0};
-      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    case scripted_answer::ending::reset:
+      calls::reset_on_close(fd);
       break;
-    }
     case scripted_answer::ending::close:
-      ::shutdown(fd, SHUT_WR);
+      calls::finish_sending(fd);
       while (open) read_some();
       break;
     case scripted_answer::ending::silent:
@@ -335,7 +289,7 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
       break;
     case scripted_answer::ending::endless: {
       const std::string filler(65536, 'x');
-      while (sending && send_all(fd, filler)) {
+      while (sending && calls::send_all(fd, filler)) {
         std::lock_guard lock(mutex_);
         if (stopping_) break;
       }
@@ -343,7 +297,7 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
     }
   }
   std::lock_guard lock(mutex_);
-  ::close(fd);
+  calls::close(fd);
   conn->fd = -1;
   conn->ended = true;
   changed_.notify_all();

@@ -1,4 +1,5 @@
-// Process runner and temporary directories for the end-to-end suites.
+// Process runner and temporary directories for the end-to-end suites on
+// POSIX: fork and exec with the standard output and error on pipes.
 #include "tests/support/run.hpp"
 
 #include <fcntl.h>
@@ -12,15 +13,38 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
+namespace {
+
+// The words that start `program`. A command in the environment runs in
+// place of the built quorvel (QUORVEL_COMMAND) or of the quorvel with the
+// short time limit (QUORVEL_SHORT_LIMIT_COMMAND), so that the suites test
+// another build of it: "wine PATH/quorvel.exe", words split at blanks.
+std::vector<std::string> command_words(const std::string& program) {
+  const std::string name = std::filesystem::path(program).filename().string();
+  const char* command = name == "quorvel"            ? std::getenv("QUORVEL_COMMAND")
+                        : name == "short_limit_prog" ? std::getenv("QUORVEL_SHORT_LIMIT_COMMAND")
+                                                     : nullptr;
+  if (!command) return {program};
+  std::istringstream split(command);
+  std::vector<std::string> words(std::istream_iterator<std::string>(split), {});
+  if (words.empty()) return {program};
+  return words;
+}
+
+}  // namespace
 
 run_result run(const std::string& program, const std::vector<std::string>& args,
                const run_options& options) {
+  std::vector<std::string> words = command_words(program);
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   int out_pipe[2];
   int err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
@@ -39,19 +63,6 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
                    static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    // QUORVEL_COMMAND ("wine PATH/quorvel.exe", words split at blanks) runs
-    // in place of the built quorvel, so that the suites test another build.
-    std::vector<std::string> words{program};
-    const char* command = std::getenv("QUORVEL_COMMAND");
-    if (command && *command && std::filesystem::path(program).filename() == "quorvel") {
-      std::istringstream split(command);
-      std::vector<std::string> given(std::istream_iterator<std::string>(split), {});
-      if (!given.empty()) words = std::move(given);
-    }
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -63,15 +74,11 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   int open_count = 2;
   bool killed = false;
-  while (open_count > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    if (poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 1000))) < 0) continue;
+  bool reaped = false;
+  int status = 0;
+  // Reads what the pipes hold, waiting up to wait_ms for the first of it.
+  const auto read_pipes = [&](int wait_ms) {
+    if (poll(fds, 2, wait_ms) <= 0) return false;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buffer[65536];
@@ -84,11 +91,30 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
         --open_count;
       }
     }
+    return true;
+  };
+  // The pipes are read to their end or until the program has ended: a process
+  // that the program starts may hold them open for longer (Wine starts its
+  // services so), and their end would never come.
+  while (open_count > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    read_pipes(static_cast<int>(std::min<long long>(left.count(), 100)));
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      reaped = true;
+      while (open_count > 0 && read_pipes(0)) {
+      }
+      break;
+    }
   }
   for (auto& fd : fds)
     if (fd.fd >= 0) close(fd.fd);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  if (!reaped) waitpid(pid, &status, 0);
   if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   return result;
 }
@@ -98,34 +124,6 @@ temp_dir::temp_dir() {
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/quorvel-test-XXXXXX";
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
-}
-
-temp_dir::~temp_dir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
-}
-
-void write_file(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-}
-
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
-
-std::vector<std::string> list_dir(const std::string& path) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(path, error))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace testing_support

@@ -3,15 +3,12 @@
 #include "tests/support/run.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <windows.h>
 
@@ -87,14 +84,17 @@ std::string environment_block(const run_options& options) {
   return result + '\0';
 }
 
-// Reads a pipe to its end on a thread of its own.
-std::thread drain(HANDLE pipe, std::string& sink) {
-  return std::thread([pipe, &sink] {
+// Reads what the pipe holds now, without waiting for more.
+void read_available(HANDLE pipe, std::string& sink) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
     char buffer[65536];
     DWORD count = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0)
-      sink.append(buffer, count);
-  });
+    const DWORD wanted = std::min<DWORD>(available, sizeof buffer);
+    if (!ReadFile(pipe, buffer, wanted, &count, nullptr) || count == 0) return;
+    sink.append(buffer, count);
+  }
 }
 
 }  // namespace
@@ -140,16 +140,24 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
     return result;
   }
   CloseHandle(process.hThread);
-  std::thread out = drain(out_read, result.out);
-  std::thread err = drain(err_read, result.err);
-  const DWORD limit = static_cast<DWORD>(options.timeout_seconds) * 1000;
-  const bool ended = WaitForSingleObject(process.hProcess, limit) == WAIT_OBJECT_0;
-  if (!ended) {
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
+  // The output is read while the program runs and once more when it has
+  // ended, never to the end of the pipes: a process that the program starts
+  // holds them open for longer (Wine starts its desktop process so, with the
+  // program's standard handles), and their end would never come.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  bool ended = false;
+  for (;;) {
+    ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
+    read_available(out_read, result.out);
+    read_available(err_read, result.err);
+    if (ended) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      break;
+    }
   }
-  out.join();
-  err.join();
   CloseHandle(out_read);
   CloseHandle(err_read);
   DWORD code = 0;
@@ -172,34 +180,6 @@ temp_dir::temp_dir() {
     }
   }
   throw std::runtime_error("cannot make a temporary directory");
-}
-
-temp_dir::~temp_dir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << in.rdbuf();
-  return contents.str();
-}
-
-void write_file(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-}
-
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
-
-std::vector<std::string> list_dir(const std::string& path) {
-  std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(path, error))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace testing_support

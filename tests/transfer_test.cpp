@@ -128,6 +128,21 @@ TEST(Outcome, AFailureDoesNotOutliveItsTransfer) {
   EXPECT_EQ(http.Stream.View(), "fine");
 }
 
+TEST(Outcome, ARequestThatCouldNotGoOutFailsWhateverCameBack) {
+  // A send that fails may be the call that learnt of a reset; the answer
+  // read after it cannot be trusted.
+  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, "whole?").unprompted()});
+  const auto real = platform::replace_send([](platform::TSocket, const char*, int, int) {
+    platform::WSASetLastError(platform::WSAECONNRESET);
+    return platform::SOCKET_ERROR;
+  });
+  transfer t(server.url("/x"));
+  platform::replace_send(real);
+  EXPECT_EQ(t.http.Stream.View(), "whole?");
+  EXPECT_EQ(t.http.Outcome, ho_failed);
+  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+}
+
 TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
   short_limit limit(300ms);
   scripted_server server({scripted_answer::silent(),

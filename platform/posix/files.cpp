@@ -160,13 +160,6 @@ path_text split_library_path(std::string_view library_path) {
 
 // ASCII letters only, as strcasecmp compares without a locale.
 char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char folded_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string folded_text(std::string_view name) {
-  std::string text(name);
-  for (char& c : text) c = folded(c);
-  return text;
-}
 
 std::uint64_t folded_hash(std::string_view name) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -253,82 +246,18 @@ class directory_listing {
   std::vector<name_ref> added_;    // the program's own names since
 };
 
-// Names with at most this many letters are looked for by trying each of
-// their spellings (two to the power of the letters) rather than by reading
-// the directory: a run asks for short names, in directories of any size.
-constexpr std::size_t max_tried_letters = 8;
-
-// The smallest existing spelling of `name` in `directory` other than `name`
-// itself, found by trying the spellings in ascending order (upper case sorts
-// first); false, with nothing tried, when the name has too many letters.
-bool try_spellings(const std::string& directory, const std::string& name,
-                   std::optional<std::string>& spelling) {
-  std::vector<std::size_t> letters;
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (folded(name[i]) != folded_upper(name[i])) letters.push_back(i);
-  if (letters.size() > max_tried_letters) return false;
-  spelling.reset();
-  std::string candidate = name;
-  for (std::uint32_t mask = 0; mask < (1u << letters.size()); ++mask) {
-    for (std::size_t j = 0; j < letters.size(); ++j) {
-      char& c = candidate[letters[j]];
-      const bool lower = (mask >> (letters.size() - 1 - j)) & 1;  // the first letter counts most
-      c = lower ? folded(c) : folded_upper(c);
-    }
-    struct stat info;
-    if (candidate != name && ::lstat((directory + candidate).c_str(), &info) == 0) {
-      spelling = candidate;
-      break;
-    }
-  }
-  return true;
-}
-
-// What the cache knows of one directory while its identity holds: every name
-// once it was read, else the answers to the names asked for.
+// What the cache knows of one directory while its identity holds: its names,
+// read once, and the program's own new ones since.
 struct known_directory {
-  struct answer {
-    std::string name;
-    std::optional<std::string> spelling;
-  };
-
   dir_identity identity;
   steady::time_point identity_seen;  // when this identity was first seen
   steady::time_point recheck_at;     // begin again then although unchanged
   steady::time_point used;
   std::optional<directory_listing> listing;
-  std::unordered_map<std::string, std::vector<answer>> answers;  // by folded name
-  std::size_t answer_count = 0;
 
-  const std::optional<std::string>* answer_for(const std::string& name) const {
-    const auto group = answers.find(folded_text(name));
-    if (group == answers.end()) return nullptr;
-    for (const answer& known : group->second)
-      if (known.name == name) return &known.spelling;
-    return nullptr;
-  }
-
-  void remember(const std::string& name, std::optional<std::string> spelling) {
-    if (++answer_count > 4096) {  // a bound for programs that ask for many names
-      answers.clear();
-      answer_count = 1;
-    }
-    answers[folded_text(name)].push_back({name, std::move(spelling)});
-  }
-
-  // The program's own new entry `name`: it is the answer for itself, and the
-  // smallest spelling so far for the other names it matches that are missing.
+  // The program's own new entry `name`.
   void add(const std::string& name) {
     if (listing) listing->add(name);
-    auto& group = answers[folded_text(name)];
-    bool asked = false;
-    for (answer& known : group) {
-      asked = asked || known.name == name;
-      if (known.name == name ||
-          (known.spelling != known.name && (!known.spelling || name < *known.spelling)))
-        known.spelling = name;
-    }
-    if (!asked) group.push_back({name, name});
   }
 };
 
@@ -344,30 +273,19 @@ class directory_cache {
  public:
   // The spelling of `name` in `directory` ("" for the current directory, else
   // ending in "/") as the directory is now; nothing when no entry matches or
-  // the directory cannot be read. `name_tried`: the name as written is known
-  // to be missing.
-  std::optional<std::string> spelling(const std::string& directory, const std::string& name,
-                                      bool name_tried) {
+  // the directory cannot be read. The directory's names are read once and
+  // kept while its identity holds, so that a test costs the same in a
+  // directory of any size.
+  std::optional<std::string> spelling(const std::string& directory, const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
     const steady::time_point now = steady::now();
     known_directory* known = current(directory, now);
     if (!known) return std::nullopt;
-    if (known->listing) return known->listing->spelling(name);
-    if (const auto* answer = known->answer_for(name)) return *answer;
-
-    std::optional<std::string> spelling;
-    struct stat info;
-    if (!name_tried && ::lstat((directory + name).c_str(), &info) == 0) {
-      spelling = name;
-    } else if (!try_spellings(directory, name, spelling)) {
-      if (!read_listing(directory, *known, now)) {
-        entries_.erase(directory);
-        return std::nullopt;
-      }
-      return known->listing->spelling(name);
+    if (!known->listing && !read_listing(directory, *known, now)) {
+      entries_.erase(directory);
+      return std::nullopt;
     }
-    known->remember(name, spelling);
-    return spelling;
+    return known->listing->spelling(name);
   }
 
   // The program's own new entry `name` in `directory`, which had the identity
@@ -441,8 +359,6 @@ class directory_cache {
     if (identity_of(info) != known.identity) {  // changed since: begin again
       known.identity = identity_of(info);
       known.identity_seen = now;
-      known.answers.clear();
-      known.answer_count = 0;
       settle(known, now);
     }
     ++reads_;
@@ -477,19 +393,23 @@ directory_cache& cache() {
   return instance;
 }
 
-// The spelling on disk of `name` in `directory` ("" or ending in "/").
-// With `probe` the name as written is tried first, so that a present file
-// costs that one call (`probed` then tells, and `probe` holds its lstat).
+// The spelling on disk of `name` in `directory` ("" or ending in "/"). The
+// name as written is tried first, so that a present entry costs that one
+// call (with `probe`, `probed` then tells, and `probe` holds its lstat); only
+// a missing one is looked for in the directory's names.
 std::optional<std::string> spelling_on_disk(const std::string& directory, const std::string& name,
                                             struct stat* probe, bool& probed) {
-  probed = probe && ::lstat((directory + name).c_str(), probe) == 0;
-  if (probed) return name;
-  return cache().spelling(directory, name, probe != nullptr);
+  struct stat info;
+  const bool present = ::lstat((directory + name).c_str(), probe ? probe : &info) == 0;
+  probed = probe && present;
+  if (present) return name;
+  return cache().spelling(directory, name);
 }
 
 struct mapped_path {
   std::string path;
-  bool probed = false;  // `info` holds the lstat of the last component
+  bool missing = false;  // a component is known not to be on disk
+  bool probed = false;   // `info` holds the lstat of the last component
   struct stat info {};
 };
 
@@ -511,10 +431,12 @@ mapped_path map_path(std::string_view library_path) {
       struct stat info;
       bool probed = false;
       const auto spelling = spelling_on_disk(result, part, last ? &info : nullptr, probed);
-      if (spelling)
+      if (spelling) {
         part = *spelling;
-      else
+      } else {
         on_disk = false;
+        mapped.missing = true;
+      }
       if (probed && !text.trailing) {
         mapped.probed = true;
         mapped.info = info;
@@ -532,6 +454,10 @@ std::string host_path(std::string_view library_path) { return map_path(library_p
 
 bool file_exists(std::string_view library_path) {
   const mapped_path mapped = map_path(library_path);
+  if (mapped.missing) {  // the mapping has just looked: no need to ask again
+    set_last_error(error_file_not_found);
+    return false;
+  }
   struct stat info = mapped.info;
   if (!mapped.probed || S_ISLNK(info.st_mode)) {  // a link is followed
     if (mapped.path.empty()) errno = ENOENT;
@@ -752,10 +678,12 @@ void write_file_atomically(std::string_view library_path, std::string_view data)
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) fail_create(library_path, EISDIR);
 
-  termination_signals_held held;
   const target_directory dir(slash == std::string::npos ? "" : target.substr(0, slash + 1));
   if (dir.fd() < 0) fail_create(library_path, errno);
+  // An unnamed file leaves nothing behind whenever the program ends; only a
+  // named one needs the termination signals held until it is gone.
   if (!named_temporary_files && write_unnamed(dir, name, data)) return;
+  termination_signals_held held;
   write_named(dir, name, data, library_path);
 }
 

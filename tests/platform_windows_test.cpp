@@ -15,6 +15,7 @@
 #include "tests/support/scripted_server.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
+#include "tests/support/time_limit.hpp"
 
 // After the platform headers: these macros spell the same numbers.
 #include <winsock2.h>
@@ -25,6 +26,7 @@ namespace {
 using testing_support::list_dir;
 using testing_support::read_file;
 using testing_support::temp_dir;
+using testing_support::time_limit;
 using testing_support::write_file;
 
 std::string windows_path(const temp_dir& dir, const std::string& name) {
@@ -162,17 +164,6 @@ TEST(Process, TheProgramsOwnFileNameIsTheSystemsFullPath) {
   EXPECT_EQ(name.substr(1, 2), ":\\") << name;
   EXPECT_NE(name.find("platform_windows_test.exe"), std::string::npos) << name;
 }
-
-class time_limit {
- public:
-  explicit time_limit(std::chrono::milliseconds limit) : old_(platform::sync_time_limit()) {
-    platform::set_sync_time_limit(limit);
-  }
-  ~time_limit() { platform::set_sync_time_limit(old_); }
-
- private:
-  std::chrono::milliseconds old_;
-};
 
 // A loopback connection whose far end the test holds as a system socket.
 class raw_peer {

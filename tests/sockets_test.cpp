@@ -11,12 +11,14 @@
 #include "tests/support/scripted_server.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
+#include "tests/support/time_limit.hpp"
 
 namespace {
 
 using namespace platform;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
+using testing_support::time_limit;
 
 using testing_support::loopback;
 
@@ -34,17 +36,6 @@ TSocket connected_to(const scripted_server& server) {
   EXPECT_EQ(connect(s, &record, sizeof record), 0);
   return s;
 }
-
-class time_limit {
- public:
-  explicit time_limit(std::chrono::milliseconds limit) : old_(sync_time_limit()) {
-    set_sync_time_limit(limit);
-  }
-  ~time_limit() { set_sync_time_limit(old_); }
-
- private:
-  std::chrono::milliseconds old_;
-};
 
 TEST(Sockets, ByteOrder) {
   EXPECT_EQ(htons(0x1234), 0x3412);

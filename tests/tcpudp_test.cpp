@@ -13,6 +13,7 @@
 #include "tcpip/tcp.hpp"
 #include "tcpip/tcpip.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/time_limit.hpp"
 
 namespace {
 
@@ -549,14 +550,14 @@ TEST(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
 }
 
 TEST(SyncLimit, SilentServerMakesAReceiveGiveUp) {
-  const auto old = platform::sync_time_limit();
-  platform::set_sync_time_limit(std::chrono::milliseconds(200));
   scripted_server server({scripted_answer::silent().unprompted()});
   T_TcpIp component(nullptr);
   component.Host = "127.0.0.1";
   component.Port = server.port();
-  component.Get();
-  platform::set_sync_time_limit(old);
+  {
+    const testing_support::time_limit limit(std::chrono::milliseconds(200));
+    component.Get();
+  }
   EXPECT_TRUE(component.Closed);
   EXPECT_EQ(component.Stream.Size(), 0u);
 }

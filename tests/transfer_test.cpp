@@ -11,6 +11,7 @@
 
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
+#include "tests/support/time_limit.hpp"
 
 namespace {
 
@@ -19,19 +20,8 @@ using namespace tcpip;
 using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
+using testing_support::time_limit;
 using ending = scripted_answer::ending;
-
-// A short time limit for one test, so that silence costs little waiting.
-class short_limit {
- public:
-  explicit short_limit(std::chrono::milliseconds limit) : old_(platform::sync_time_limit()) {
-    platform::set_sync_time_limit(limit);
-  }
-  ~short_limit() { platform::set_sync_time_limit(old_); }
-
- private:
-  std::chrono::milliseconds old_;
-};
 
 // Gets `url` and records the outcome the component held when its
 // end-of-transfer event came.
@@ -64,7 +54,7 @@ struct outcome_row {
 class Outcome : public testing::TestWithParam<outcome_row> {};
 
 TEST_P(Outcome, IsRecordedBeforeTheEndOfTransfer) {
-  short_limit limit(300ms);
+  time_limit limit(300ms);
   scripted_server server({GetParam().answer});
   transfer t(server.url("/x"));
   EXPECT_EQ(t.http.Outcome, GetParam().outcome) << GetParam().why;
@@ -116,7 +106,7 @@ TEST(Outcome, NoConnectionIsAFailureOfItsOwnKind) {
 }
 
 TEST(Outcome, AFailureDoesNotOutliveItsTransfer) {
-  short_limit limit(300ms);
+  time_limit limit(300ms);
   scripted_server server({scripted_answer::silent(),
                           scripted_answer::http("HTTP/1.0 200 OK", {}, "fine")});
   T_HTTP http(nullptr);
@@ -144,7 +134,7 @@ TEST(Outcome, ARequestThatCouldNotGoOutFailsWhateverCameBack) {
 }
 
 TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
-  short_limit limit(300ms);
+  time_limit limit(300ms);
   scripted_server server({scripted_answer::silent(),
                           scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
                               .cut_after(5000)
@@ -161,7 +151,7 @@ TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
 }
 
 TEST(TimeLimit, ATrickleFailsOnceAWindowBringsTooFewBytes) {
-  short_limit limit(400ms);
+  time_limit limit(400ms);
   // A byte every 20 ms never lets a receive wait out the limit, but brings far
   // fewer than the bytes one window asks for.
   scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
@@ -176,7 +166,7 @@ TEST(TimeLimit, ATrickleFailsOnceAWindowBringsTooFewBytes) {
 }
 
 TEST(TimeLimit, ASlowButSteadyTransferIsNoTrickle) {
-  short_limit limit(300ms);
+  time_limit limit(300ms);
   // 2,000 bytes every 100 ms: more than the bytes of any window asks for.
   scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
                               .in_pieces(2000)

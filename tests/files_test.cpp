@@ -202,8 +202,34 @@ TEST_P(DirectoryCache, ManyTestsInALargeDirectoryReadItOnceAtMost) {
     const int day = 10 + i % 30;
     EXPECT_EQ(platform::file_exists(strip(dir, std::to_string(day))), day <= 20) << day;
   }
-  // The directory and the strips' directory, once each.
-  EXPECT_EQ(reads() - before, 2u) << GetParam().reason;
+  // The directory and the strips' directory, once each at most.
+  EXPECT_LE(reads() - before, 2u) << GetParam().reason;
+}
+
+// A directory of the path in another spelling: in a large directory a short
+// name is found by trying its spellings, in a small one by reading the names,
+// and both choose alike: the name as written, else the smallest that matches.
+TEST(DirectorySpelling, IsChosenAlikeInLargeAndSmallDirectoriesAndReadsNoLargeOne) {
+  for (const int others : {0, 5000}) {
+    temp_dir dir;
+    fill(dir.path(), others);
+    for (const char* spelling : {"sTrips", "strIPS", "Strips", "stripS"}) {
+      fs::create_directory(dir / spelling);
+      write_file(dir / (std::string(spelling) + "/x.gif"), spelling);
+    }
+    const std::uint64_t before = platform::directory_reads();
+    EXPECT_EQ(platform::host_path(dir.path() + "\\STRIPS\\x.gif"), dir / "Strips/x.gif")
+        << others;
+    EXPECT_TRUE(platform::file_exists(dir.path() + "\\STRIPS\\x.gif"));
+    EXPECT_EQ(platform::host_path(dir.path() + "\\stripS\\x.gif"), dir / "stripS/x.gif");
+    EXPECT_EQ(platform::host_path(dir.path() + "\\STRIPZ\\x.gif"), dir / "STRIPZ/x.gif");
+    EXPECT_EQ(platform::directory_reads() - before, others == 0 ? 1u : 0u) << others;
+
+    fs::create_directory(dir / "STRIPS");
+    write_file(dir / "STRIPS/x.gif", "new");  // another program's: the exact name wins now
+    EXPECT_EQ(platform::host_path(dir.path() + "\\STRIPS\\x.gif"), dir / "STRIPS/x.gif")
+        << others;
+  }
 }
 
 TEST_P(DirectoryCache, ChangesMadeByOthersAreSeen) {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -160,6 +161,7 @@ path_text split_library_path(std::string_view library_path) {
 
 // ASCII letters only, as strcasecmp compares without a locale.
 char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char folded_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::uint64_t folded_hash(std::string_view name) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -246,18 +248,51 @@ class directory_listing {
   std::vector<name_ref> added_;    // the program's own names since
 };
 
-// What the cache knows of one directory while its identity holds: its names,
-// read once, and the program's own new ones since.
+// The smallest spelling of `name` other than itself that `directory` holds,
+// found by trying the spellings in ascending order (upper case sorts first,
+// the first letter counts most): the choice that the names read would give.
+std::optional<std::string> tried_spelling(const std::string& directory, const std::string& name) {
+  std::vector<std::size_t> letters;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (folded(name[i]) != folded_upper(name[i])) letters.push_back(i);
+  std::string candidate = name;
+  for (std::uint32_t mask = 0; mask < (1u << letters.size()); ++mask) {
+    for (std::size_t j = 0; j < letters.size(); ++j) {
+      char& c = candidate[letters[j]];
+      c = (mask >> (letters.size() - 1 - j)) & 1 ? folded(c) : folded_upper(c);
+    }
+    struct stat info;
+    if (candidate != name && ::lstat((directory + candidate).c_str(), &info) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
+// Whether trying the spellings of `name` costs less than reading a directory
+// of `directory_size` bytes: one lstat costs about as much as reading 2 KiB
+// of names.
+bool spellings_cost_less(const std::string& name, std::int64_t directory_size) {
+  std::size_t letters = 0;
+  for (const char c : name) letters += folded(c) != folded_upper(c);
+  return letters <= 10 && (std::int64_t{2048} << letters) < directory_size;
+}
+
+// What the cache knows of one directory while its identity holds: its names
+// once read, the program's own new ones since, and the spellings found for
+// the names of directories asked for in it.
 struct known_directory {
   dir_identity identity;
+  std::int64_t size = 0;             // in bytes, as the system reports it
   steady::time_point identity_seen;  // when this identity was first seen
   steady::time_point recheck_at;     // begin again then although unchanged
   steady::time_point used;
   std::optional<directory_listing> listing;
+  std::unordered_map<std::string, std::optional<std::string>> answers;  // by the name asked
 
-  // The program's own new entry `name`.
+  // The program's own new entry `name`: the answers it may change go.
   void add(const std::string& name) {
     if (listing) listing->add(name);
+    for (auto it = answers.begin(); it != answers.end();)
+      it = same_ignoring_case(it->first, name) ? answers.erase(it) : std::next(it);
   }
 };
 
@@ -288,6 +323,36 @@ class directory_cache {
     return known->listing->spelling(name);
   }
 
+  // The spelling of the directory `name` in `directory`, as spelling() finds
+  // it, remembered while the identity holds: a path's directories cost one
+  // call each once known. In a large directory a short name is found by
+  // trying its spellings rather than by reading every name.
+  std::optional<std::string> directory_spelling(const std::string& directory,
+                                                const std::string& name) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const steady::time_point now = steady::now();
+    known_directory* known = current(directory, now);
+    if (!known) return std::nullopt;
+    const auto answer = known->answers.find(name);
+    if (answer != known->answers.end()) return answer->second;
+    std::optional<std::string> found;
+    struct stat info;
+    if (::lstat((directory + name).c_str(), &info) == 0) {
+      found = name;
+    } else if (known->listing || !spellings_cost_less(name, known->size)) {
+      if (!known->listing && !read_listing(directory, *known, now)) {
+        entries_.erase(directory);
+        return std::nullopt;
+      }
+      found = known->listing->spelling(name);
+    } else {
+      found = tried_spelling(directory, name);
+    }
+    if (known->answers.size() >= 256) known->answers.clear();  // a bound for odd programs
+    known->answers.emplace(name, found);
+    return found;
+  }
+
   // The program's own new entry `name` in `directory`, which had the identity
   // `before` just before the entry was made and `after` just after: what was
   // known stays, with the name. (A change that another process makes in the
@@ -312,7 +377,7 @@ class directory_cache {
   }
 
  private:
-  static constexpr std::size_t max_entries = 8;
+  static constexpr std::size_t max_entries = 32;  // the directories of a deep path
 
   // What is known of `directory` now: kept while its identity holds, else
   // begun again; nothing when the directory is gone.
@@ -331,6 +396,7 @@ class directory_cache {
     }
     known_directory fresh;
     fresh.identity = identity;
+    fresh.size = static_cast<std::int64_t>(info.st_size);
     fresh.identity_seen = now;
     if (found != entries_.end() && found->second.identity == identity)
       fresh.identity_seen = found->second.identity_seen;
@@ -358,7 +424,9 @@ class directory_cache {
     }
     if (identity_of(info) != known.identity) {  // changed since: begin again
       known.identity = identity_of(info);
+      known.size = static_cast<std::int64_t>(info.st_size);
       known.identity_seen = now;
+      known.answers.clear();
       settle(known, now);
     }
     ++reads_;
@@ -393,16 +461,14 @@ directory_cache& cache() {
   return instance;
 }
 
-// The spelling on disk of `name` in `directory` ("" or ending in "/"). The
-// name as written is tried first, so that a present entry costs that one
-// call (with `probe`, `probed` then tells, and `probe` holds its lstat); only
-// a missing one is looked for in the directory's names.
+// The spelling on disk of the last component `name` in `directory` ("" or
+// ending in "/"). The name as written is tried first, so that a present
+// entry costs that one call (`probe` then holds its lstat and `probed`
+// tells); only a missing one is looked for in the directory's names.
 std::optional<std::string> spelling_on_disk(const std::string& directory, const std::string& name,
-                                            struct stat* probe, bool& probed) {
-  struct stat info;
-  const bool present = ::lstat((directory + name).c_str(), probe ? probe : &info) == 0;
-  probed = probe && present;
-  if (present) return name;
+                                            struct stat& probe, bool& probed) {
+  probed = ::lstat((directory + name).c_str(), &probe) == 0;
+  if (probed) return name;
   return cache().spelling(directory, name);
 }
 
@@ -430,7 +496,8 @@ mapped_path map_path(std::string_view library_path) {
     if (on_disk && part != "..") {
       struct stat info;
       bool probed = false;
-      const auto spelling = spelling_on_disk(result, part, last ? &info : nullptr, probed);
+      const auto spelling = last ? spelling_on_disk(result, part, info, probed)
+                                 : cache().directory_spelling(result, part);
       if (spelling) {
         part = *spelling;
       } else {

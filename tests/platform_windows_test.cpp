@@ -15,7 +15,7 @@
 #include "tests/support/scripted_server.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
-#include "tests/support/time_limit.hpp"
+#include "tests/support/sockets.hpp"
 
 // After the platform headers: these macros spell the same numbers.
 #include <winsock2.h>
@@ -199,10 +199,7 @@ TEST(Sockets, AReceiveThatGaveUpLeavesTheSocketFailedAlthoughDataCameLater) {
   time_limit limit(std::chrono::milliseconds(200));
   raw_peer peer;
   const platform::TSocket s = platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
-  platform::TSockAddrIn record{};
-  record.sin_family = platform::WS_AF_INET;
-  record.sin_port = platform::htons(peer.port());
-  record.sin_addr = testing_support::loopback;
+  const platform::TSockAddrIn record = testing_support::loopback_record(peer.port());
   ASSERT_EQ(platform::connect(s, &record, sizeof record), 0);
   peer.accept();
   char byte;

@@ -7,8 +7,7 @@
 #include <string>
 
 #include "tests/support/scripted_server.hpp"
-// Last: it drops the C library's byte-order macros.
-#include "platform/sockets.hpp"
+#include "tests/support/sockets.hpp"
 
 namespace {
 
@@ -27,10 +26,7 @@ class StopWithAHeldConnection : public testing::TestWithParam<held_row> {};
 TEST_P(StopWithAHeldConnection, EndsTheConnectionAndReturns) {
   scripted_server server({GetParam().answer});
   const platform::TSocket s = platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
-  platform::TSockAddrIn record{};
-  record.sin_family = platform::WS_AF_INET;
-  record.sin_port = platform::htons(server.port());
-  record.sin_addr = testing_support::loopback;
+  const platform::TSockAddrIn record = testing_support::loopback_record(server.port());
   ASSERT_EQ(platform::connect(s, &record, sizeof record), 0);
   ASSERT_EQ(platform::send(s, "GET / HTTP/1.0\r\n\r\n", 18, 0), 18);
   ASSERT_TRUE(server.wait_for_connections(1));

@@ -11,31 +11,18 @@
 #include "tests/support/scripted_server.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
-#include "tests/support/time_limit.hpp"
+#include "tests/support/sockets.hpp"
 
 namespace {
 
 using namespace platform;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
+using testing_support::connected_socket;
+using testing_support::loopback_record;
 using testing_support::time_limit;
 
 using testing_support::loopback;
-
-TSockAddrIn record_for(std::uint16_t port) {
-  TSockAddrIn record{};
-  record.sin_family = WS_AF_INET;
-  record.sin_port = htons(port);
-  record.sin_addr = loopback;
-  return record;
-}
-
-TSocket connected_to(const scripted_server& server) {
-  const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
-  const TSockAddrIn record = record_for(server.port());
-  EXPECT_EQ(connect(s, &record, sizeof record), 0);
-  return s;
-}
 
 TEST(Sockets, ByteOrder) {
   EXPECT_EQ(htons(0x1234), 0x3412);
@@ -64,7 +51,7 @@ TEST(Sockets, BlockingLookupGivesTheFirstIpv4Address) {
 TEST(Sockets, RefusedConnectAndUnconnectedSocketGiveTheLibrarysNumbers) {
   testing_support::refused_port refused;
   const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
-  const TSockAddrIn record = record_for(refused.port());
+  const TSockAddrIn record = loopback_record(refused.port());
   EXPECT_EQ(connect(s, &record, sizeof record), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
   closesocket(s);
@@ -85,7 +72,7 @@ TEST(Sockets, RefusedConnectAndUnconnectedSocketGiveTheLibrarysNumbers) {
 
 TEST(Sockets, AConnectedSocketNamesItsPeer) {
   scripted_server server;
-  const TSocket s = connected_to(server);
+  const TSocket s = connected_socket(server.port());
   TSockAddrIn peer{};
   int length = sizeof peer + 4;
   ASSERT_EQ(getpeername(s, &peer, &length), 0);
@@ -108,7 +95,7 @@ TEST(Sockets, SendToAClosedPeerFailsWithoutSigpipe) {
   } sigpipe_ends_the_process;
 #endif
   scripted_server server({scripted_answer::resetting()});
-  const TSocket s = connected_to(server);
+  const TSocket s = connected_socket(server.port());
   ASSERT_EQ(send(s, "GET\r\n\r\n", 7, 0), 7);
   server.request(0);  // returns once the server has reset the connection
   int failures = 0;
@@ -128,7 +115,7 @@ TEST(Sockets, TheDefaultTimeLimitIsSixtySeconds) {
 TEST(Sockets, BlockingReceiveGivesUpAfterTheLimitAsAFailure) {
   time_limit limit(std::chrono::milliseconds(200));
   scripted_server server({scripted_answer::silent().unprompted()});
-  const TSocket s = connected_to(server);
+  const TSocket s = connected_socket(server.port());
   char byte;
   EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT) << "never 'would block'";
@@ -139,7 +126,7 @@ TEST(Sockets, BlockingConnectGivesUpAfterTheLimitAsAFailure) {
   time_limit limit(std::chrono::milliseconds(200));
   testing_support::unanswered_port unanswered;
   const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
-  const TSockAddrIn record = record_for(unanswered.port());
+  const TSockAddrIn record = loopback_record(unanswered.port());
   EXPECT_EQ(connect(s, &record, sizeof record), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT) << "never 'would block'";
   TSockAddrIn peer{};
@@ -150,7 +137,7 @@ TEST(Sockets, BlockingConnectGivesUpAfterTheLimitAsAFailure) {
 
 TEST(Sockets, ReceiveOfTheEndClearsAnEarlierWouldBlock) {
   scripted_server server({scripted_answer::bytes("x").unprompted()});
-  const TSocket s = connected_to(server);
+  const TSocket s = connected_socket(server.port());
   char byte;
   ASSERT_EQ(recv(s, &byte, 1, 0), 1);
   WSASetLastError(WSAEWOULDBLOCK);
@@ -216,7 +203,7 @@ TEST(Sockets, RegisteredSocketAnnouncesConnectWriteReadAndClose) {
   event_log log;
   const TSocket s = socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, 0x3B), 0);
-  const TSockAddrIn record = record_for(server.port());
+  const TSockAddrIn record = loopback_record(server.port());
   if (connect(s, &record, sizeof record) == SOCKET_ERROR) {
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
   }
@@ -243,7 +230,7 @@ TEST(Sockets, RegisteredSocketAnnouncesConnectWriteReadAndClose) {
 TEST(Sockets, NonBlockingReceiveWithNothingWaitingWouldBlock) {
   scripted_server server({scripted_answer::silent()});
   event_log log;
-  const TSocket s = connected_to(server);
+  const TSocket s = connected_socket(server.port());
   ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, FD_READ), 0);
   char byte;
   EXPECT_EQ(recv(s, &byte, 1, 0), SOCKET_ERROR);

@@ -13,7 +13,7 @@
 #include "tcpip/tcp.hpp"
 #include "tcpip/tcpip.hpp"
 #include "tests/support/scripted_server.hpp"
-#include "tests/support/time_limit.hpp"
+#include "tests/support/sockets.hpp"
 
 namespace {
 

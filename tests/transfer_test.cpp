@@ -11,7 +11,7 @@
 
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
-#include "tests/support/time_limit.hpp"
+#include "tests/support/sockets.hpp"
 
 namespace {
 

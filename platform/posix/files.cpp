@@ -316,11 +316,7 @@ class directory_cache {
     const steady::time_point now = steady::now();
     known_directory* known = current(directory, now);
     if (!known) return std::nullopt;
-    if (!known->listing && !read_listing(directory, *known, now)) {
-      entries_.erase(directory);
-      return std::nullopt;
-    }
-    return known->listing->spelling(name);
+    return listed_spelling(directory, *known, name, now);
   }
 
   // The spelling of the directory `name` in `directory`, as spelling() finds
@@ -340,11 +336,8 @@ class directory_cache {
     if (::lstat((directory + name).c_str(), &info) == 0) {
       found = name;
     } else if (known->listing || !spellings_cost_less(name, known->size)) {
-      if (!known->listing && !read_listing(directory, *known, now)) {
-        entries_.erase(directory);
-        return std::nullopt;
-      }
-      found = known->listing->spelling(name);
+      found = listed_spelling(directory, *known, name, now);
+      if (!entries_.count(directory)) return found;  // unreadable: nothing kept
     } else {
       found = tried_spelling(directory, name);
     }
@@ -411,6 +404,17 @@ class directory_cache {
   void settle(known_directory& known, steady::time_point now) const {
     known.recheck_at = now < known.identity_seen + settle_time_ ? known.identity_seen + settle_time_
                                                                 : steady::time_point::max();
+  }
+
+  // The spelling of `name` in the names of `directory`, read when not yet
+  // known; a directory that cannot be read is forgotten.
+  std::optional<std::string> listed_spelling(const std::string& directory, known_directory& known,
+                                             const std::string& name, steady::time_point now) {
+    if (!known.listing && !read_listing(directory, known, now)) {
+      entries_.erase(directory);
+      return std::nullopt;
+    }
+    return known.listing->spelling(name);
   }
 
   bool read_listing(const std::string& directory, known_directory& known, steady::time_point now) {

@@ -31,6 +31,8 @@ std::string failure_reason(const tcpip::T_HTTP& http, int failing_status) {
       return "no connection";
     case tcpip::ho_failed:
       return "transfer failed";
+    case tcpip::ho_timed_out:
+      return "timed out";
     case tcpip::ho_too_large:
       return "body too large";
     case tcpip::ho_no_status:

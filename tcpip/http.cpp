@@ -167,6 +167,7 @@ void T_HTTP::CheckProgress() {
     // A trickle: the transfer would hold the program for as long as the
     // server likes.
     Failed = true;
+    TimedOut = true;
     Closed = true;
     return;
   }
@@ -306,7 +307,7 @@ THttpOutcome T_HTTP::TransferOutcome() const {
   if (too_large_) return ho_too_large;
   // A send that failed may have been the call that learnt of the reset that
   // cut the answer short, so the answer cannot be trusted either.
-  if (Failed || send_failed_) return ho_failed;
+  if (Failed || send_failed_) return TimedOut ? ho_timed_out : ho_failed;
   if (!StatusReceived) return ho_no_status;
   if (header_cut_) return ho_cut_short;
   if (ContentLength > 0 && Stream.Size() < static_cast<std::size_t>(ContentLength))

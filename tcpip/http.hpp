@@ -22,7 +22,8 @@ enum THttpAction : std::uint8_t { ha_request = 0, ha_disconnect = 1 };
 enum THttpOutcome : std::uint8_t {
   ho_complete,
   ho_no_connection,  // the connection could not be made
-  ho_failed,         // a reset, an error, the time limit, or too little progress
+  ho_failed,         // a reset or an error
+  ho_timed_out,      // the time limit passed without progress, or with too little
   ho_too_large,      // the body went past MaxBodySize
   ho_no_status,      // no status line was recognised
   ho_cut_short,      // closed in order, but inside the header or short of Content-Length

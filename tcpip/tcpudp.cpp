@@ -217,7 +217,10 @@ void T_tcpudp::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& lengt
   }
   Closed = true;
   // 0 is the peer's orderly close; anything else is a failure.
-  if (length < 0) Failed = true;
+  if (length < 0) {
+    Failed = true;
+    TimedOut = platform::WSAGetLastError() == platform::WSAETIMEDOUT;
+  }
 }
 
 std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int32_t size) {
@@ -231,7 +234,10 @@ std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int
   if (Failed) return -1;
   const std::int32_t count = platform::send(socket, static_cast<const char*>(buffer), size, 0);
   if (count > 0) Trace(tt_socket, "Sent ", count, " bytes on socket ID ", socket);
-  if (count < 0 && platform::WSAGetLastError() == platform::WSAETIMEDOUT) Failed = true;
+  if (count < 0 && platform::WSAGetLastError() == platform::WSAETIMEDOUT) {
+    Failed = true;
+    TimedOut = true;
+  }
   return count;
 }
 
@@ -285,6 +291,7 @@ void T_tcpudp::Connect() {
   if (Socket == -1) return;
   Closed = false;
   Failed = false;
+  TimedOut = false;
   State = st_ready;
 }
 

@@ -154,6 +154,9 @@ class T_tcpudp : public T_Net_Component {
   // ended in order; cleared by a successful Connect. A failed socket is not
   // asked again, so one request waits at most one time limit.
   bool Failed = false;
+  // Set with Failed when the failure was the time limit: the peer went
+  // silent rather than refusing or resetting. Cleared with Failed.
+  bool TimedOut = false;
   // The blocking connect of Socket succeeded: until a receive finds the end,
   // the socket is connected and Eof needs no system call to tell.
   bool PeerConnected = false;

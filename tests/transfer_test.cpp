@@ -85,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
                         .cut_after(5000)
                         .then(ending::silent),
-                    ho_failed, "error, failed", 5000 - 19, "half the body, then silence"},
-        outcome_row{scripted_answer::silent(), ho_failed, "error, failed", 0,
+                    ho_timed_out, "error, failed", 5000 - 19, "half the body, then silence"},
+        outcome_row{scripted_answer::silent(), ho_timed_out, "error, failed", 0,
                     "a server that accepts and never answers"},
         outcome_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 20000"},
                                           body_of_10000),
@@ -144,7 +144,7 @@ TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
     T_HTTP http(nullptr);
     http.URL = server.url("/x");
     http.Get();
-    EXPECT_EQ(http.Outcome, ho_failed) << request;
+    EXPECT_EQ(http.Outcome, ho_timed_out) << request;
     EXPECT_EQ(platform::time_outs() - before, 1)
         << "once a receive gave up, the socket is not asked again (request " << request << ")";
   }
@@ -159,7 +159,7 @@ TEST(TimeLimit, ATrickleFailsOnceAWindowBringsTooFewBytes) {
                               .paced(20ms)});
   const int before = platform::time_outs();
   transfer t(server.url("/x"));
-  EXPECT_EQ(t.http.Outcome, ho_failed);
+  EXPECT_EQ(t.http.Outcome, ho_timed_out);
   EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
   EXPECT_LT(t.http.ResponseBytes, static_cast<std::int64_t>(body_of_10000.size()));
   EXPECT_EQ(platform::time_outs(), before) << "no single receive gave up";

@@ -120,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
         strip_fault_row{ok(body_of_strip_1).in_pieces(4096).cut_after(10000).then(ending::reset),
                         "transfer failed", "a reset in the middle of the body"},
         strip_fault_row{ok(body_of_strip_1).cut_after(5000).then(ending::silent),
-                        "transfer failed", "half the body, then silence"},
-        strip_fault_row{scripted_answer::silent(), "transfer failed",
+                        "timed out", "half the body, then silence"},
+        strip_fault_row{scripted_answer::silent(), "timed out",
                         "a server that accepts and never answers"},
-        strip_fault_row{ok(body_of_strip_1).in_pieces(1).paced(40ms), "transfer failed",
+        strip_fault_row{ok(body_of_strip_1).in_pieces(1).paced(40ms), "timed out",
                         "a trickle that never lets one receive give up"},
         strip_fault_row{ok(strip_1).then(ending::endless), "body too large", "an endless body"},
         strip_fault_row{ok("<html><body>Sorry, we are closed</body></html>"), "no whole GIF",
@@ -213,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                  {"Location: http://elsewhere/"}, ""),
                            "status 302", "a redirection is not followed"},
         calendar_fault_row{scripted_answer::resetting(), "transfer failed", "a reset"},
-        calendar_fault_row{scripted_answer::silent(), "transfer failed", "silence"},
+        calendar_fault_row{scripted_answer::silent(), "timed out", "silence"},
         calendar_fault_row{scripted_answer::closing(), "no status line", "closed at once"}));
 
 TEST(CalendarFault, NothingListeningAtTheProxyIsReportedWithItsAddress) {

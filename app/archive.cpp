@@ -1,6 +1,9 @@
 // The archive scan and strip download.
 #include "app/archive.hpp"
 
+#include <algorithm>
+#include <set>
+
 #include "app/comics.hpp"
 #include "app/gif_check.hpp"
 #include "lib/chars.hpp"
@@ -21,12 +24,11 @@ void report_progress(const std::string& url) {
   if (ProgressProc) ProgressProc(qlib::short_str("Getting " + url));
 }
 
-// Why the last request failed, in words, or "" when it did not: a transfer
-// that did not end in order, or a status from `failing_status` up.
-std::string failure_reason(const tcpip::T_HTTP& http, int failing_status) {
+// Why the last transfer did not end in order, in words, or "" when it did.
+std::string transfer_reason(const tcpip::T_HTTP& http) {
   switch (http.Outcome) {
     case tcpip::ho_complete:
-      break;
+      return "";
     case tcpip::ho_no_connection:
       return "no connection";
     case tcpip::ho_failed:
@@ -39,9 +41,34 @@ std::string failure_reason(const tcpip::T_HTTP& http, int failing_status) {
       return "no status line";
     case tcpip::ho_cut_short:
       return "transfer cut short";
+    case tcpip::ho_malformed:
+      return http.StatusReceived ? "malformed header line" : "malformed status line";
   }
-  if (http.StatusCode >= failing_status) return "status " + std::to_string(http.StatusCode);
   return "";
+}
+
+// An answer that says the page or image is not there: nothing to give, no
+// failure.
+bool not_there(const tcpip::T_HTTP& http) {
+  return http.StatusCode == 404 || http.StatusCode == 410;
+}
+
+// Why a day page or image request failed, in words, or "" when it did not.
+std::string failure_reason(const tcpip::T_HTTP& http) {
+  if (std::string reason = transfer_reason(http); !reason.empty()) return reason;
+  if (http.StatusCode >= 300 && !not_there(http)) return "status " + std::to_string(http.StatusCode);
+  return "";
+}
+
+// Fetches http.URL. A header that is no number (status code, Content-Length)
+// is the server's fault: it ends as that request's outcome, not as the run's
+// error. Any other error is not caught.
+void fetch(tcpip::T_HTTP& http) {
+  try {
+    http.Get();
+  } catch (const platform::EConvertError&) {
+    if (http.Outcome != tcpip::ho_malformed) throw;
+  }
 }
 
 // The address of a failed request and the reason, as an error context.
@@ -51,31 +78,68 @@ std::string failure_context(const tcpip::T_HTTP& http, const std::string& reason
   return context + "/reason=" + reason;
 }
 
-// The requests of a run that failed without stopping it: their number and
-// the first one.
-struct failed_requests {
-  int count = 0;
-  std::string first;  // failure_context of the first
+// Requests in a row that found no server there (no connection, or the time
+// limit) after which the scan stops asking.
+constexpr int dead_server_requests = 5;
 
-  void add(const tcpip::T_HTTP& http, const std::string& reason) {
-    if (count++ == 0) first = failure_context(http, reason);
+// What the requests after the calendar went through: the failed ones, the
+// days they left without a strip, and whether the server seems gone.
+struct scan_record {
+  int failed = 0;
+  std::string first;               // failure_context of the first failed request
+  std::set<std::string> failed_days;  // "yymmdd" of days a failure ended
+  int dead_in_a_row = 0;
+
+  // Notes the outcome of one request for the day `date_text`; true when it
+  // failed.
+  bool note(const tcpip::T_HTTP& http, const std::string& date_text,
+            const std::string& reason) {
+    const bool no_server =
+        http.Outcome == tcpip::ho_no_connection || http.Outcome == tcpip::ho_timed_out;
+    dead_in_a_row = no_server ? dead_in_a_row + 1 : 0;
+    if (reason.empty()) return false;
+    if (failed++ == 0) first = failure_context(http, reason);
+    failed_days.insert(date_text);
+    return true;
   }
+  bool server_gone() const { return dead_in_a_row >= dead_server_requests; }
 };
 
 TDateObj* date_of(const platform::TStringList& list, int index) {
   return dynamic_cast<TDateObj*>(list.Objects(index));
 }
 
-// The calendar date of a day whose month and day the page gives: this year,
-// or last year when that date is still ahead of the local clock.
+// The four-digit year that follows the day in a date text ("Dec. 08, 2026":
+// blanks and an optional comma before it), or 0 when there is none.
+int year_after_day(std::string_view rest) {
+  std::size_t i = rest.find_first_not_of(' ');
+  if (i != std::string_view::npos && rest[i] == ',') i = rest.find_first_not_of(' ', i + 1);
+  if (i == std::string_view::npos || rest.size() - i < 4) return 0;
+  const std::string_view digits = rest.substr(i, 4);
+  if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return 0;
+  if (rest.size() > i + 4 && rest[i + 4] >= '0' && rest[i + 4] <= '9') return 0;
+  return platform::str_to_int(digits);
+}
+
+// The date of a calendar entry: in the year its text names; without one,
+// this year, or last year when that date is still ahead of the local clock.
+// A date that year cannot hold (29 February) is tried in the year before.
 platform::TDateTime entry_date(std::string_view date_text) {
-  const platform::TDateTime now = platform::Now();
-  int year = 0, month = 0, day = 0;
-  platform::DecodeDate(now, year, month, day);
   const int entry_month = tcpip::MonthFromName(std::string(date_text.substr(0, 3)));
   const std::size_t day_start = std::min<std::size_t>(5, date_text.size());
   const int entry_day = platform::str_to_int(date_text.substr(day_start, 2));
+  if (const int year = year_after_day(date_text.substr(std::min<std::size_t>(7, date_text.size())));
+      year != 0)
+    return platform::EncodeDate(year, entry_month, entry_day);
+
+  const platform::TDateTime now = platform::Now();
+  int year = 0, month = 0, day = 0;
+  platform::DecodeDate(now, year, month, day);
+  const auto impossible = [&] { return entry_month == 2 && entry_day == 29 && !platform::IsLeapYear(year); };
+  if (impossible()) --year;
   if (now < platform::EncodeDate(year, entry_month, entry_day)) --year;
+  if (impossible()) --year;
   return platform::EncodeDate(year, entry_month, entry_day);
 }
 
@@ -169,10 +233,11 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   const bool no_cache = http.NoCache;
   http.NoCache = true;  // the calendar must be fresh whatever the user chose
   http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/";
-  http.Get();
+  fetch(http);
   // Without its calendar the run cannot do its job: say so, ask nothing more.
-  if (const std::string reason = failure_reason(http, 300); !reason.empty())
-    throw qlib::make_error(2030, failure_context(http, reason));
+  std::string reason = transfer_reason(http);
+  if (reason.empty() && http.StatusCode >= 300) reason = "status " + std::to_string(http.StatusCode);
+  if (!reason.empty()) throw qlib::make_error(2030, failure_context(http, reason));
   ReadCalendar(ComicIndex, http.Stream, days);
   for (int i = days.Count() - 1; i >= 0; --i) {
     const TDateObj* date = date_of(days, i);
@@ -182,19 +247,18 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
 
   // Later failures do not stop the run: the other days are still fetched,
   // and the run ends with an error that counts them.
-  failed_requests failed;
-  for (int i = days.Count() - 1; i >= 0; --i) {
+  scan_record record;
+  for (int i = days.Count() - 1; i >= 0 && !record.server_gone(); --i) {
     http.URL = std::string(comic.BaseURL) + days[i];
     report_progress(http.URL);
-    http.Get();
-    if (const std::string reason = failure_reason(http, 500); !reason.empty()) {
-      failed.add(http, reason);
-      continue;  // a broken page is not read; the day stays missing
-    }
+    fetch(http);
+    // A broken page is not read: the day stays missing.
+    if (record.note(http, date_of(days, i)->GetDateString(), failure_reason(http))) continue;
     ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
   }
 
-  for (int i = images.Count() - 1; i >= 0; --i) {
+  std::set<std::string> ended_days;  // a failure ended them: no further image
+  for (int i = images.Count() - 1; i >= 0 && !record.server_gone(); --i) {
     const TDateObj* date = date_of(images, i);
     if (!date) {
       images.Delete(i);
@@ -203,31 +267,35 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
     const std::string date_text = date->GetDateString();
     // Checked again before every request: a strip saved earlier in this run
     // stops the other candidates of its date.
-    if (StripExists(date_text, TargetDir, ComicIndex)) {
+    if (ended_days.count(date_text) || StripExists(date_text, TargetDir, ComicIndex)) {
       images.Delete(i);
       continue;
     }
     http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/images/" + images[i];
     report_progress(http.URL);
-    http.Get();
+    fetch(http);
     // Only a whole GIF of a response that succeeded and ended in order is
-    // kept; otherwise the day's next image may serve. An image that is not
-    // there (a status below 500) is no failure.
-    if (const std::string reason = failure_reason(http, 500); !reason.empty()) {
-      failed.add(http, reason);
+    // kept. An empty or missing image lets the day's next one serve; any
+    // other failure ends the day, so that an extra panel never takes the
+    // place of its strip.
+    std::string reason = failure_reason(http);
+    const bool nothing = reason.empty() && (not_there(http) || http.Stream.Size() == 0);
+    if (!nothing && reason.empty() && !IsWholeGif(http.Stream.View())) reason = "no whole GIF";
+    if (record.note(http, date_text, reason)) {
+      ended_days.insert(date_text);
       continue;
     }
-    if (http.StatusCode >= 300) continue;
-    if (!IsWholeGif(http.Stream.View())) {
-      failed.add(http, "no whole GIF");
-      continue;
-    }
+    if (nothing) continue;
     platform::write_file_atomically(
         TargetDir + std::string(comic.Prefix) + date_text + ".gif", http.Stream.View());
   }
 
-  if (failed.count > 0)
-    throw qlib::make_error(2031, "/failed=" + std::to_string(failed.count) + failed.first);
+  // A day is complete once its strip is there, whatever failed on the way.
+  const bool incomplete =
+      std::any_of(record.failed_days.begin(), record.failed_days.end(),
+                  [&](const std::string& day) { return !StripExists(day, TargetDir, ComicIndex); });
+  if (incomplete)
+    throw qlib::make_error(2031, "/failed=" + std::to_string(record.failed) + record.first);
 }
 
 }  // namespace app

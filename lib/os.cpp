@@ -112,12 +112,14 @@ __attribute__((noinline)) te_ os_error(int code, std::string_view context) {
   return make_error_at(QLIB_RETURN_ADDRESS(), code, "/unit=_os" + std::string(context));
 }
 
-std::string command_tail() {
+std::string full_command_tail() {
   const std::string line = platform::command_line();
   const auto blank = line.find(' ');
   if (blank == std::string::npos) return {};
-  return short_str(std::string_view(line).substr(blank + 1));
+  return line.substr(blank + 1);
 }
+
+std::string command_tail() { return short_str(full_command_tail()); }
 
 std::string expand_vars(std::string_view text) {
   std::string result;

@@ -21,6 +21,9 @@ te_ os_error(int code, std::string_view context);
 // The command line after the program name: everything after its first blank,
 // at most 255 characters. Quotes are not interpreted.
 std::string command_tail();
+// The same text without the cut: its length tells whether command_tail lost
+// anything.
+std::string full_command_tail();
 
 // Every "%name%" reference replaced by var_lookup of the name; "%%" is one
 // "%", and the closing "%" is optional. The result is a short string.

@@ -109,6 +109,12 @@ void T_HTTP::Get() {
     OpenConnection();
     BuildRequest(rk_get);
     CloseConnection();
+  } catch (const platform::EConvertError&) {
+    // Raised while the answer's header was read: the server's fault, which
+    // the caller can tell from a port the user gave that is no number.
+    if (State == st_http_header) Outcome = ho_malformed;
+    Recover();
+    throw;
   } catch (...) {
     Recover();
     throw;

@@ -27,6 +27,8 @@ enum THttpOutcome : std::uint8_t {
   ho_too_large,      // the body went past MaxBodySize
   ho_no_status,      // no status line was recognised
   ho_cut_short,      // closed in order, but inside the header or short of Content-Length
+  ho_malformed,      // a status line or header value that is no number: Get raised
+                     // the conversion error
 };
 
 // The largest body a transfer takes; past it the transfer stops and fails.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "tcpip/url.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/sockets.hpp"
 #include "tests/support/tiny_gif.hpp"
 
 namespace {
@@ -60,12 +63,26 @@ INSTANTIATE_TEST_SUITE_P(
         calendar_row{"<option value=\"/comics/quorvel/archive/cal-20261207.html\">Dec. 07, 2026",
                      quorvel, "/comics/quorvel/archive/cal-20261207.html",
                      EncodeDate(2026, 12, 7), "today stays in this year"},
-        calendar_row{"<option value=\"/comics/quorvel/archive/cal-20261208.html\">Dec. 08, 2026",
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-20261208.html\">Dec. 08",
                      quorvel, "/comics/quorvel/archive/cal-20261208.html",
-                     EncodeDate(2025, 12, 8), "tomorrow goes to last year"},
-        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Jan. 15, 2026", quorvel,
-                     "/comics/quorvel/archive/cal-x.html", EncodeDate(2026, 1, 15),
-                     "the year on the page plays no part"},
+                     EncodeDate(2025, 12, 8), "without a year, tomorrow goes to last year"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-a.html\">Dec. 08, 2026",
+                     quorvel, "/comics/quorvel/archive/cal-a.html", EncodeDate(2026, 12, 8),
+                     "the page's year holds, even ahead of the clock"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-b.html\">Dec. 06, 2025",
+                     quorvel, "/comics/quorvel/archive/cal-b.html", EncodeDate(2025, 12, 6),
+                     "the same month and day a year earlier keeps its own year"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Jan. 15 2021", quorvel,
+                     "/comics/quorvel/archive/cal-x.html", EncodeDate(2021, 1, 15),
+                     "years back, and no comma before the year"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Feb. 29, 2024", quorvel,
+                     "/comics/quorvel/archive/cal-x.html", EncodeDate(2024, 2, 29),
+                     "a leap day of its own year, though this year has none"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Feb. 29, 2026", quorvel,
+                     "/comics/quorvel/archive/cal-x.html", 0, "a year without 29 February"},
+        calendar_row{"<option value=\"/comics/quorvel/archive/cal-x.html\">Dec. 01, 20261", quorvel,
+                     "/comics/quorvel/archive/cal-x.html", EncodeDate(2026, 12, 1),
+                     "five digits are no year: read as without one"},
         calendar_row{"  <OPTION VALUE=\"/comics/quorvel/Archive/CAL-20261201.HTML\">DEC. 01",
                      quorvel, "/comics/quorvel/Archive/CAL-20261201.HTML",
                      EncodeDate(2026, 12, 1), "pattern and month ignore case; path as read"},
@@ -110,7 +127,7 @@ struct clock_row {
 
 class EntryYear : public testing::TestWithParam<clock_row> {};
 
-TEST_P(EntryYear, ThisYearUnlessTheDateIsStillAhead) {
+TEST_P(EntryYear, WithoutAYearThisYearUnlessTheDateIsStillAhead) {
   fixed_clock clock(GetParam().now);
   platform::TDateTime date = -1;
   app::ParseCalendarLine(
@@ -135,7 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         clock_row{EncodeDate(2028, 2, 29) + 0.5, "Feb. 29", EncodeDate(2028, 2, 29),
                   "leap year, the day itself"},
         clock_row{EncodeDate(2028, 2, 28), "Feb. 29", 0, "ahead in a leap year: 2027 has none"},
-        clock_row{EncodeDate(2029, 3, 1), "Feb. 29", 0, "not a leap year"}));
+        clock_row{EncodeDate(2029, 3, 1), "Feb. 29", EncodeDate(2028, 2, 29),
+                  "not a leap year: the year before is tried"},
+        clock_row{EncodeDate(2030, 3, 1), "Feb. 29", 0, "neither this year nor the one before"}));
 
 struct image_row {
   const char* line;
@@ -386,13 +405,14 @@ TEST_F(Scan, ADayPageAnswered404IsStillReadAsAPage) {
 
 struct failed_image_row {
   scripted_answer answer;
-  const char* reason;  // of the failure the run ends with; "" when it is none
+  const char* reason;  // of the failure that ends the day; "" when the next image serves
   const char* why;
 };
 
 class UnusableImage : public Scan, public testing::WithParamInterface<failed_image_row> {};
 
-TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
+// The 7th names bad.gif and then good.gif, the 6th only bad.gif.
+TEST_P(UnusableImage, LetsTheNextImageServeOrEndsTheDay) {
   server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07"),
                                                       calendar_line("20261206", "Dec. 06")})));
   route_day("20261207", {"bad.gif", "good.gif"});
@@ -400,11 +420,13 @@ TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
   route_image("bad.gif", GetParam().answer);
   route_image("good.gif", gif("GIF89a-good"));
   const std::string reason = GetParam().reason;
+  const std::string good = url("/comics/quorvel/archive/images/good.gif");
+  const auto& targets = server_.targets();
   try {
     run();
     EXPECT_EQ(reason, "") << GetParam().why << ": the run should have ended with 2031";
   } catch (const qlib::te_& error) {
-    // Both requests of bad.gif failed; the other days were still fetched.
+    // Both requests of bad.gif failed; the other day was still fetched.
     EXPECT_EQ(error.code(), 2031) << GetParam().why;
     EXPECT_EQ(error.context().rfind("/failed=2/url=" + url("/comics/quorvel/archive/images/bad.gif") +
                                         "/proxy=" + server_.address() + "/reason=" + reason + "/",
@@ -413,9 +435,15 @@ TEST_P(UnusableImage, WritesNothingAndTriesTheNextImageOfTheDay) {
         << error.context();
     EXPECT_NE(reason, "") << GetParam().why << ": no failure expected";
   }
-  EXPECT_EQ(strip("261207"), tagged("GIF89a-good")) << GetParam().why;
-  EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{"qv261207.gif"})
-      << GetParam().why;
+  if (reason.empty()) {
+    EXPECT_EQ(strip("261207"), tagged("GIF89a-good")) << GetParam().why;
+    EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{"qv261207.gif"})
+        << GetParam().why;
+  } else {
+    EXPECT_EQ(std::count(targets.begin(), targets.end(), good), 0)
+        << GetParam().why << ": the failure ends the day";
+    EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{}) << GetParam().why;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -423,15 +451,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         failed_image_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"), "",
                          "an image that is not there is no failure"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 410 Gone", {}, "<html>gone</html>"), "",
+                         "an image gone for good is no failure"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, ""), "", "an empty body"},
         failed_image_row{scripted_answer::http("HTTP/1.0 301 Moved", {"Location: /x.gif"}, "moved"),
-                         "", "a redirection is not followed, and is no failure"},
+                         "status 301", "a redirection is not followed"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 403 Forbidden", {}, "no"), "status 403",
+                         "a refusal is no missing image"},
         failed_image_row{scripted_answer::http("HTTP/1.0 503 Busy", {}, testing_support::tiny_gif("busy")),
                          "status 503", "a server error fails, whatever the body"},
         failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 100"},
                                                testing_support::tiny_gif("short")),
                          "transfer cut short", "cut off before its announced length"},
-        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, ""), "no whole GIF",
-                         "an empty body"},
         failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, "<html>an error page</html>"),
                          "no whole GIF", "a page answered with success"},
         failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {},
@@ -439,12 +470,72 @@ INSTANTIATE_TEST_SUITE_P(
                          "no whole GIF", "a GIF cut short with an orderly close"},
         failed_image_row{scripted_answer::bytes(testing_support::tiny_gif("bare")), "no status line",
                          "no status line in this response"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 2x0 OK", {}, testing_support::tiny_gif("x")),
+                         "malformed status line", "a status code that is no number"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 12abc"},
+                                               testing_support::tiny_gif("x")),
+                         "malformed header line", "a Content-Length that is no number"},
+        failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {"Content-Length: 4294967296"},
+                                               testing_support::tiny_gif("x")),
+                         "malformed header line", "a Content-Length beyond 32 bits"},
         failed_image_row{scripted_answer::http("HTTP/1.0 200 OK", {}, testing_support::tiny_gif("reset")).then(
                              scripted_answer::ending::reset),
                          "transfer failed", "a reset after the body"},
         failed_image_row{scripted_answer::resetting(), "transfer failed", "a reset connection"},
         failed_image_row{scripted_answer::closing(), "no status line",
                          "a connection closed at once"}));
+
+// Day pages 1 to 12, as calendar lines top first.
+std::vector<std::string> twelve_days() {
+  std::vector<std::string> lines;
+  for (int day = 1; day <= 12; ++day)
+    lines.push_back("<option value=\"/comics/quorvel/archive/cal-" + std::to_string(day) +
+                    ".html\">Dec. " + (day < 10 ? "0" : "") + std::to_string(day) + ", 2026");
+  return lines;
+}
+
+TEST_F(Scan, FiveSilentRequestsInARowEndTheScan) {
+  testing_support::time_limit limit(std::chrono::milliseconds(200));
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+  server_.set_fallback(scripted_answer::silent());
+  // Four silent, then an error page: the server is there, the count starts again.
+  server_.route("/comics/quorvel/archive/cal-5.html",
+                scripted_answer::http("HTTP/1.0 503 Busy", {}, "busy"));
+  try {
+    run();
+    ADD_FAILURE() << "the run should have ended with 2031";
+  } catch (const qlib::te_& error) {
+    EXPECT_EQ(error.code(), 2031);
+    EXPECT_EQ(error.context().rfind("/failed=10/url=" + url("/comics/quorvel/archive/cal-1.html") +
+                                        "/proxy=" + server_.address() + "/reason=timed out/", 0),
+              0u) << error.context();
+  }
+  EXPECT_EQ(server_.targets().size(), 11u) << "the calendar and days 1 to 10";
+}
+
+int pages_before_stop = 0;
+testing_support::scripted_server* server_to_stop = nullptr;
+
+TEST_F(Scan, AServerGoneInTheMiddleIsAskedFiveTimesMore) {
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+  server_.set_fallback(ok(page({})));
+  pages_before_stop = 2;
+  server_to_stop = &server_;
+  app::ProgressProc = [](const std::string&) {
+    if (pages_before_stop-- == 0) server_to_stop->stop();
+  };
+  try {
+    run();
+    ADD_FAILURE() << "the run should have ended with 2031";
+  } catch (const qlib::te_& error) {
+    EXPECT_EQ(error.code(), 2031);
+    EXPECT_EQ(error.context().rfind("/failed=5/url=" + url("/comics/quorvel/archive/cal-3.html") +
+                                        "/proxy=" + server_.address() + "/reason=no connection/", 0),
+              0u) << error.context();
+  }
+  app::ProgressProc = nullptr;
+  EXPECT_EQ(pages_before_stop, -5) << "two pages fetched, five more asked, then none";
+}
 
 TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
   server_.route("/comics/quorvel/archive/",

@@ -123,7 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
                 report("Error # 2462 /class=t_param/name=\"options.txt\"" + main_task), 1,
                 "the program reads no parameter files"},
         run_row{{"@@options.txt", "/help"}, usage, 0, "an optional include is skipped"},
-        run_row{{"/ver", "/help"}, usage, 0, "ver is ignored like any other name"}));
+        run_row{{"/ver", "/help"}, usage, 0, "ver is ignored like any other name"},
+        run_row{{"/help", std::string(249, 'x')}, usage, 0, "255 characters are read whole"},
+        run_row{{"/target=" + std::string(240, 'x'), "/mode=cricket"},
+                report("Error # 2032 /limit=255" + main_task), 1,
+                "a longer line would lose its end: it ends the run before any request"}));
 
 TEST(DriverEnvironment, ReferencesInOptionValues) {
   testing_support::temp_dir cwd;

@@ -232,6 +232,35 @@ TEST_F(ThroughComicsServer, ATargetDirectoryThatDoesNotExistEndsTheRun) {
   EXPECT_TRUE(testing_support::list_dir(cwd_.path()).empty());
 }
 
+TEST(LongArchive, EveryStripUnderItsOwnDateAcrossYears) {
+  // More than two years, 29 February 2024 among them.
+  server_process server(COMICS_SERVER_BIN,
+                        {"--listen", "127.0.0.1:0", "--days", "800", "--today", "2024-12-31"});
+  ASSERT_TRUE(server.started());
+  const auto calendar = testing_support::fetch(server.port(), "/comics/quorvel/archive/");
+  std::vector<std::string> expected;
+  for (const auto& ymd : matches(calendar.body, "<option value=\"/comics/quorvel/archive/cal-([0-9]{8})\\.html\""))
+    expected.push_back("qv" + ymd.substr(2) + ".gif");
+  ASSERT_EQ(expected.size(), 800u);
+  std::sort(expected.begin(), expected.end());
+
+  temp_dir cwd;
+  run_options options;
+  options.cwd = cwd.path();
+  const auto result = run(
+      QUORVEL_BIN, {"/proxy=127.0.0.1:" + std::to_string(server.port()), "/verbatim=N"}, options);
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  EXPECT_EQ(testing_support::list_dir(cwd.path()), expected);
+  for (const std::string ymd : {"20240229", "20230101"}) {
+    const auto page = testing_support::fetch(server.port(), "/comics/quorvel/archive/cal-" + ymd + ".html");
+    const auto images = matches(page.body, "(/comics/quorvel/archive/images/[^\"]+\\.gif)");
+    ASSERT_FALSE(images.empty()) << ymd;
+    EXPECT_EQ(read_file(cwd / ("qv" + ymd.substr(2) + ".gif")),
+              testing_support::fetch(server.port(), images.front()).body)
+        << ymd;
+  }
+}
+
 TEST(ProxyErrors, AProxyHostThatCannotBeResolvedEndsTheRun) {
   temp_dir cwd;
   run_options options;

@@ -218,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
                            "status 302", "a redirection is not followed"},
         calendar_fault_row{scripted_answer::resetting(), "transfer failed", "a reset"},
         calendar_fault_row{scripted_answer::silent(), "timed out", "silence"},
-        calendar_fault_row{scripted_answer::closing(), "no status line", "closed at once"}));
+        calendar_fault_row{scripted_answer::closing(), "no status line", "closed at once"},
+        calendar_fault_row{scripted_answer::http("HTTP/1.0 2x0 OK", {}, ""), "malformed status line",
+                           "a status code that is no number names the address too"}));
 
 TEST(CalendarFault, NothingListeningAtTheProxyIsReportedWithItsAddress) {
   testing_support::refused_port refused;

@@ -53,11 +53,12 @@ bool not_there(const tcpip::T_HTTP& http) {
   return http.StatusCode == 404 || http.StatusCode == 410;
 }
 
-// Why a day page or image request failed, in words, or "" when it did not.
-std::string failure_reason(const tcpip::T_HTTP& http) {
+// Why a request failed, in words, or "" when it did not: the transfer, or a
+// status of 300 or more unless `missing_is_fine` and the answer is 404 or 410.
+std::string failure_reason(const tcpip::T_HTTP& http, bool missing_is_fine = true) {
   if (std::string reason = transfer_reason(http); !reason.empty()) return reason;
-  if (http.StatusCode >= 300 && !not_there(http)) return "status " + std::to_string(http.StatusCode);
-  return "";
+  if (http.StatusCode < 300 || (missing_is_fine && not_there(http))) return "";
+  return "status " + std::to_string(http.StatusCode);
 }
 
 // Fetches http.URL. A header that is no number (status code, Content-Length)
@@ -86,7 +87,7 @@ constexpr int dead_server_requests = 5;
 // days they left without a strip, and whether the server seems gone.
 struct scan_record {
   int failed = 0;
-  std::string first;               // failure_context of the first failed request
+  std::string first;                  // failure_context of the first failed request
   std::set<std::string> failed_days;  // "yymmdd" of days a failure ended
   int dead_in_a_row = 0;
 
@@ -136,7 +137,9 @@ platform::TDateTime entry_date(std::string_view date_text) {
   const platform::TDateTime now = platform::Now();
   int year = 0, month = 0, day = 0;
   platform::DecodeDate(now, year, month, day);
-  const auto impossible = [&] { return entry_month == 2 && entry_day == 29 && !platform::IsLeapYear(year); };
+  const auto impossible = [&] {
+    return entry_month == 2 && entry_day == 29 && !platform::IsLeapYear(year);
+  };
   if (impossible()) --year;
   if (now < platform::EncodeDate(year, entry_month, entry_day)) --year;
   if (impossible()) --year;
@@ -235,9 +238,8 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/";
   fetch(http);
   // Without its calendar the run cannot do its job: say so, ask nothing more.
-  std::string reason = transfer_reason(http);
-  if (reason.empty() && http.StatusCode >= 300) reason = "status " + std::to_string(http.StatusCode);
-  if (!reason.empty()) throw qlib::make_error(2030, failure_context(http, reason));
+  if (const std::string reason = failure_reason(http, false); !reason.empty())
+    throw qlib::make_error(2030, failure_context(http, reason));
   ReadCalendar(ComicIndex, http.Stream, days);
   for (int i = days.Count() - 1; i >= 0; --i) {
     const TDateObj* date = date_of(days, i);

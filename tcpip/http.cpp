@@ -82,10 +82,10 @@ void T_HTTP::WndProc(platform::TMessage& Message) {
     return;
   }
   switch (platform::LParamLo(Message)) {
-    case 1:  // read
+    case platform::FD_READ:
       ReceiveStep();
       return;
-    case 2:  // write
+    case platform::FD_WRITE:
       SendRequestStream();
       return;
     case ev_next_action:

@@ -40,38 +40,39 @@ int translate_errno(int error) {
     case ENOTCONN: return WSAENOTCONN;
     case EINTR: return WSAEINTR;
     case EBADF: return WSAEBADF;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
+    case EACCES: return WSAEACCES;
+    case EFAULT: return WSAEFAULT;
     case EINVAL: return WSAEINVAL;
-    case EMFILE: return 10024;
-    case EALREADY: return 10037;
+    case EMFILE: return WSAEMFILE;
+    case EALREADY: return WSAEALREADY;
     case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case EOPNOTSUPP: return 10045;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
+    case EDESTADDRREQ: return WSAEDESTADDRREQ;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    case EPROTOTYPE: return WSAEPROTOTYPE;
+    case ENOPROTOOPT: return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
+    case EOPNOTSUPP: return WSAEOPNOTSUPP;
+    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
+    case EADDRINUSE: return WSAEADDRINUSE;
+    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
+    case ENETDOWN: return WSAENETDOWN;
+    case ENETUNREACH: return WSAENETUNREACH;
+    case ENETRESET: return WSAENETRESET;
+    case ECONNABORTED: return WSAECONNABORTED;
     case ECONNRESET: return WSAECONNRESET;
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case EPIPE: return 10058;  // sending on a connection that has been shut down
+    case ENOBUFS: return WSAENOBUFS;
+    case EISCONN: return WSAEISCONN;
+    case EPIPE: return WSAESHUTDOWN;  // sending on a connection that has been shut down
     case ETIMEDOUT: return WSAETIMEDOUT;
     case ECONNREFUSED: return WSAECONNREFUSED;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
+    case EHOSTDOWN: return WSAEHOSTDOWN;
+    case EHOSTUNREACH: return WSAEHOSTUNREACH;
     default: return error;
   }
 }
 
-int fail_with(int error) {
+// Fails a call with the library's number for the system's errno.
+int fail_with_errno(int error) {
   if (error == ETIMEDOUT) detail::count_time_out();
   last_error = translate_errno(error);
   return SOCKET_ERROR;
@@ -302,14 +303,14 @@ TSocket socket(int af, int type, int protocol) {
   const int native_af = af == WS_AF_INET ? AF_INET : af;
   const int native_type = type == WS_SOCK_STREAM ? SOCK_STREAM : type;
   const int s = ::socket(native_af, native_type | SOCK_CLOEXEC, protocol);
-  if (s < 0) return fail_with(errno);
+  if (s < 0) return fail_with_errno(errno);
   apply_time_limit(s);
   return s;
 }
 
 int connect(TSocket s, const TSockAddrIn* name, int namelen) {
-  if (s < 0) return fail_with(ENOTSOCK);
-  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(EFAULT);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with_errno(EFAULT);
   const sockaddr_in native = to_native(*name);
   const auto* address = reinterpret_cast<const sockaddr*>(&native);
   if (non_blocking(s)) {
@@ -320,7 +321,7 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
     const int error = errno;
     if (error == EINPROGRESS)
       change_registration(s, [](registration& r) { r.connecting = true; });
-    return fail_with(error);
+    return fail_with_errno(error);
   }
   // Blocking: the socket's time-out bounds the wait; the kernel then reports
   // the attempt as still under way, which here is a failure.
@@ -331,43 +332,43 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
     if (error == 0) error = socket_error(s);
   }
   if (error == EINPROGRESS || error == EAGAIN) error = ETIMEDOUT;
-  if (error != 0) return fail_with(error);
+  if (error != 0) return fail_with_errno(error);
   return 0;
 }
 
 int bind(TSocket s, const TSockAddrIn* name, int namelen) {
-  if (s < 0) return fail_with(ENOTSOCK);
-  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(EFAULT);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with_errno(EFAULT);
   const sockaddr_in native = to_native(*name);
   if (::bind(s, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0)
-    return fail_with(errno);
+    return fail_with_errno(errno);
   return 0;
 }
 
 int listen(TSocket s, int backlog) {
-  if (s < 0) return fail_with(ENOTSOCK);
-  if (::listen(s, backlog) != 0) return fail_with(errno);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (::listen(s, backlog) != 0) return fail_with_errno(errno);
   return 0;
 }
 
 int detail::system_send(TSocket s, const char* buf, int len, int flags) {
-  if (s < 0) return fail_with(ENOTSOCK);
-  if (len < 0) return fail_with(EINVAL);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (len < 0) return fail_with_errno(EINVAL);
   ssize_t sent;
   do sent = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
   while (sent < 0 && errno == EINTR);
   if (sent >= 0) return static_cast<int>(sent);
   const int error = errno;
-  if (error != EAGAIN && error != EWOULDBLOCK) return fail_with(error);
+  if (error != EAGAIN && error != EWOULDBLOCK) return fail_with_errno(error);
   // A blocking send that made no progress within the time limit has failed.
-  if (!non_blocking(s)) return fail_with(ETIMEDOUT);
+  if (!non_blocking(s)) return fail_with_errno(ETIMEDOUT);
   change_registration(s, [](registration& r) { r.write_armed = true; });
-  return fail_with(error);
+  return fail_with_errno(error);
 }
 
 int recv(TSocket s, char* buf, int len, int flags) {
-  if (s < 0) return fail_with(ENOTSOCK);
-  if (len < 0) return fail_with(EINVAL);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (len < 0) return fail_with_errno(EINVAL);
   const bool blocking = !non_blocking(s);
   if (!blocking) change_registration(s, [](registration& r) { r.read_armed = true; });
   ssize_t received;
@@ -379,15 +380,15 @@ int recv(TSocket s, char* buf, int len, int flags) {
   }
   // A blocking receive that got nothing within the time limit has failed:
   // never "would block", which would make a reader ask again forever.
-  if (blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail_with(ETIMEDOUT);
-  return fail_with(errno);
+  if (blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail_with_errno(ETIMEDOUT);
+  return fail_with_errno(errno);
 }
 
 bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
   sockaddr_in native{};
   socklen_t length = sizeof native;
   if (::getpeername(s, reinterpret_cast<sockaddr*>(&native), &length) != 0) {
-    fail_with(errno);
+    fail_with_errno(errno);
     return false;
   }
   address = native.sin_addr.s_addr;
@@ -396,14 +397,14 @@ bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
 }
 
 int closesocket(TSocket s) {
-  if (s < 0) return fail_with(ENOTSOCK);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
   {
     std::lock_guard lock(registry_mutex);
     registry.erase(s);
     non_blocking_sockets.erase(s);
     non_blocking_count = static_cast<int>(non_blocking_sockets.size());
   }
-  if (::close(s) != 0) return fail_with(errno);
+  if (::close(s) != 0) return fail_with_errno(errno);
   return 0;
 }
 
@@ -427,7 +428,7 @@ bool detail::lookup_service(const char* name, const char* proto, service& found)
   servent* result = nullptr;
   char scratch[1024];
   if (getservbyname_r(name, proto, &entry, scratch, sizeof scratch, &result) != 0 || !result) {
-    last_error = 11004;  // no data record of the requested type
+    last_error = WSANO_DATA;
     return false;
   }
   found.name = result->s_name ? result->s_name : "";
@@ -458,16 +459,16 @@ int WSAAsyncGetHostByName(HWND window, std::uint32_t msg, const char* name,
                                 });
     }).detach();
   } catch (const std::system_error&) {
-    last_error = 10055;  // no resources for another thread
+    last_error = WSAENOBUFS;  // no resources for another thread
     return 0;
   }
   return handle;
 }
 
 int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask) {
-  if (s < 0) return fail_with(ENOTSOCK);
+  if (s < 0) return fail_with_errno(ENOTSOCK);
   const int flags = fcntl(s, F_GETFL);
-  if (flags < 0) return fail_with(errno);
+  if (flags < 0) return fail_with_errno(errno);
   std::lock_guard lock(registry_mutex);
   fcntl(s, F_SETFL, flags | O_NONBLOCK);
   non_blocking_sockets.insert(s);

@@ -39,8 +39,9 @@ int counted_system_recv(TSocket s, char* buf, int len, int flags) {
   return detail::system_recv(s, buf, len, flags);
 }
 
-// Hands out up to len waiting bytes of the socket; 0 when none wait.
-int take_read_ahead(TSocket s, char* buf, int len) {
+// Hands out up to len waiting bytes of the socket (a peek leaves them
+// waiting); 0 when none wait.
+int take_read_ahead(TSocket s, char* buf, int len, bool peek) {
   int taken = 0;
   bool left = false;
   {
@@ -50,7 +51,7 @@ int take_read_ahead(TSocket s, char* buf, int len) {
     read_ahead& ahead = found->second;
     taken = std::min(len, ahead.end - ahead.start);
     std::memcpy(buf, ahead.data.get() + ahead.start, static_cast<std::size_t>(taken));
-    ahead.start += taken;
+    if (!peek) ahead.start += taken;
     left = ahead.start < ahead.end;
   }
   detail::read_ahead_taken(s, left);
@@ -111,7 +112,7 @@ int send(TSocket s, const char* buf, int len, int flags) {
 
 int recv(TSocket s, char* buf, int len, int flags) {
   if (buf && len > 0) {
-    if (const int taken = take_read_ahead(s, buf, len); taken > 0) {
+    if (const int taken = take_read_ahead(s, buf, len, (flags & WS_MSG_PEEK) != 0); taken > 0) {
       WSASetLastError(0);
       return taken;
     }

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t INADDR_NONE_ADDRESS = 0xFFFFFFFFu;
 inline constexpr int WS_AF_INET = 2;
 inline constexpr int WS_SOCK_STREAM = 1;
 
+// The receive flag that leaves the bytes to be received again.
+inline constexpr int WS_MSG_PEEK = 2;
+
 // Levels and options of setsockopt and getsockopt.
 inline constexpr int WS_IPPROTO_TCP = 6;
 inline constexpr int WS_TCP_NODELAY = 1;
@@ -127,7 +130,8 @@ int send(TSocket s, const char* buf, int len, int flags);
 // system call fills a buffer of the socket's, whose bytes are handed out in
 // order and exactly once before the next call to the system; larger ones get
 // those bytes first and then go to the system. A socket registered for events
-// is announced readable again while such bytes wait. Closing drops them.
+// is announced readable again while such bytes wait; a peek sees them first.
+// Closing drops them.
 inline constexpr int read_ahead_size = 8192;
 int recv(TSocket s, char* buf, int len, int flags);
 int getpeername(TSocket s, TSockAddrIn* name, int* namelen);

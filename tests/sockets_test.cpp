@@ -273,6 +273,8 @@ TEST(ReadAhead, WaitingBytesAreAnnouncedAndDroppedWithTheSocket) {
   const TSocket s = connected_socket(server.port());
   char buffer[16];
   ASSERT_EQ(recv(s, buffer, 1, 0), 1);  // blocks until "hello" is there
+  ASSERT_EQ(recv(s, buffer, 1, WS_MSG_PEEK), 1);
+  EXPECT_EQ(buffer[0], 'e') << "a peek sees the next byte and leaves it";
   ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, FD_READ), 0);
   for (const char expected : std::string("ell")) {
     log.messages.clear();

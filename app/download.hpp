@@ -12,7 +12,7 @@ void WriteProgress(const std::string& line);
 // Installs the progress writer (unless progress is off), creates the HTTP
 // client with the proxy and no-cache settings, turns the target directory
 // into a file-name prefix and fetches the chosen comic's archive. The client
-// is freed however the run ends.
+// is freed and the directories written into are synced however the run ends.
 void DownloadRun();
 
 }  // namespace app

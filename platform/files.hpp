@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -106,7 +107,9 @@ class EWriteError : public Exception {
 // Makes `data` the whole content of the new file named by the library path.
 // The file appears whole or not at all, also after a kill or a power cut: the
 // bytes go to an unnamed temporary file in the target directory, which is
-// synced and then linked to the name, and the directory is synced. Where the
+// synced and then linked to the name. The directory is synced later, by
+// sync_written_directories: until then a power cut can lose the name, never
+// leave it naming a file that is not whole. Where the
 // file system has no unnamed files a hidden temporary file beside the target
 // takes its place (a kill can leave that one behind).
 // When a file of that name exists, it is kept unchanged and the write counts
@@ -117,6 +120,14 @@ class EWriteError : public Exception {
 // nor a temporary one. Termination signals wait until the file is in place or
 // gone.
 void write_file_atomically(std::string_view library_path, std::string_view data);
+
+// Syncs every directory that write_file_atomically has put a name into since
+// the last call, so that those names outlast a power cut. False when a sync
+// failed (the names stay; the directory is tried again by the next call).
+bool sync_written_directories() noexcept;
+
+// For tests only: how many directories wait for sync_written_directories.
+std::size_t directories_to_sync();
 
 // For tests only: makes write_file_atomically use a named temporary file, as
 // it does where the file system offers no unnamed ones.

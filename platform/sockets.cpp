@@ -1,12 +1,17 @@
 // What the socket library does the same way on every system: the time limit
 // of the blocking calls and the count of those that gave up, the send that
-// tests may replace, the records of looked-up hosts, services and peers, and
-// host entries laid into a caller's buffer.
+// tests may replace, the read-ahead of small receives, the records of
+// looked-up hosts, services and peers, and host entries laid into a caller's
+// buffer.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "platform/sockets.hpp"
 
@@ -15,7 +20,67 @@ namespace {
 
 std::atomic<long long> time_limit_ms{60000};
 std::atomic<int> time_outs_seen{0};
+std::atomic<long long> system_receives_made{0};
 send_function send_replacement;
+
+// Bytes a socket has received from the system and not yet handed out: those
+// from `start` up to `end`.
+struct read_ahead {
+  std::unique_ptr<char[]> data{new char[read_ahead_size]};
+  int start = 0;
+  int end = 0;
+};
+
+std::mutex read_ahead_mutex;
+std::unordered_map<TSocket, read_ahead> read_aheads;
+
+int counted_system_recv(TSocket s, char* buf, int len, int flags) {
+  ++system_receives_made;
+  return detail::system_recv(s, buf, len, flags);
+}
+
+// Hands out up to len waiting bytes of the socket (a peek leaves them
+// waiting); 0 when none wait.
+int take_read_ahead(TSocket s, char* buf, int len, bool peek) {
+  int taken = 0;
+  bool left = false;
+  {
+    std::lock_guard lock(read_ahead_mutex);
+    const auto found = read_aheads.find(s);
+    if (found == read_aheads.end() || found->second.start == found->second.end) return 0;
+    read_ahead& ahead = found->second;
+    taken = std::min(len, ahead.end - ahead.start);
+    std::memcpy(buf, ahead.data.get() + ahead.start, static_cast<std::size_t>(taken));
+    if (!peek) ahead.start += taken;
+    left = ahead.start < ahead.end;
+  }
+  detail::read_ahead_taken(s, left);
+  return taken;
+}
+
+// One system receive into the socket's read-ahead, of which the caller gets
+// the first len bytes; the system's result when it brought none.
+int fill_read_ahead(TSocket s, char* buf, int len) {
+  std::unique_ptr<char[]> data;
+  {
+    std::lock_guard lock(read_ahead_mutex);
+    data = std::move(read_aheads[s].data);
+  }
+  if (!data) data.reset(new char[read_ahead_size]);
+  const int received = counted_system_recv(s, data.get(), read_ahead_size, 0);
+  const int taken = std::min(len, std::max(received, 0));
+  std::memcpy(buf, data.get(), static_cast<std::size_t>(taken));
+  {
+    std::lock_guard lock(read_ahead_mutex);
+    read_ahead& ahead = read_aheads[s];
+    ahead.data = std::move(data);
+    ahead.start = taken;
+    ahead.end = std::max(received, taken);
+  }
+  if (received <= 0) return received;
+  detail::read_ahead_taken(s, received > taken);
+  return taken;
+}
 
 int fail_with(int error) {
   WSASetLastError(error);
@@ -37,7 +102,37 @@ send_function replace_send(send_function replacement) {
 
 int send(TSocket s, const char* buf, int len, int flags) {
   if (send_replacement) return send_replacement(s, buf, len, flags);
+  // No bytes: nothing for the system to do (a stream socket sends nothing).
+  if (len == 0 && s >= 0) {
+    WSASetLastError(0);
+    return 0;
+  }
   return detail::system_send(s, buf, len, flags);
+}
+
+int recv(TSocket s, char* buf, int len, int flags) {
+  if (buf && len > 0) {
+    if (const int taken = take_read_ahead(s, buf, len, (flags & WS_MSG_PEEK) != 0); taken > 0) {
+      WSASetLastError(0);
+      return taken;
+    }
+  }
+  if (s < 0 || !buf || flags != 0 || len <= 0 || len >= read_ahead_size)
+    return counted_system_recv(s, buf, len, flags);
+  return fill_read_ahead(s, buf, len);
+}
+
+long long system_receives() { return system_receives_made; }
+
+bool detail::read_ahead_waits(TSocket s) {
+  std::lock_guard lock(read_ahead_mutex);
+  const auto found = read_aheads.find(s);
+  return found != read_aheads.end() && found->second.start < found->second.end;
+}
+
+void detail::drop_read_ahead(TSocket s) {
+  std::lock_guard lock(read_ahead_mutex);
+  read_aheads.erase(s);
 }
 
 // Blocking calls run on the thread that makes them, so none can be in

@@ -26,6 +26,13 @@ inline constexpr std::uint32_t INADDR_NONE_ADDRESS = 0xFFFFFFFFu;
 inline constexpr int WS_AF_INET = 2;
 inline constexpr int WS_SOCK_STREAM = 1;
 
+// The receive flag that leaves the bytes to be received again.
+inline constexpr int WS_MSG_PEEK = 2;
+
+// Levels and options of setsockopt and getsockopt.
+inline constexpr int WS_IPPROTO_TCP = 6;
+inline constexpr int WS_TCP_NODELAY = 1;
+
 // The socket library's error numbers, each named once here. Failures the
 // library has no number for give other, distinct numbers (below 10000).
 inline constexpr int WSAEINTR = 10004;
@@ -138,12 +145,24 @@ TSocket socket(int af, int type, int protocol);
 int connect(TSocket s, const TSockAddrIn* name, int namelen);
 int bind(TSocket s, const TSockAddrIn* name, int namelen);
 int listen(TSocket s, int backlog);
+// A send of no bytes on a socket succeeds with 0 and asks the system nothing.
 int send(TSocket s, const char* buf, int len, int flags);
 // A receive that succeeds, the end of the connection included, sets the last
 // error to 0, so that an earlier "would block" is never read as current.
+// Small receives (flags 0, fewer than read_ahead_size bytes) read ahead: one
+// system call fills a buffer of the socket's, whose bytes are handed out in
+// order and exactly once before the next call to the system; larger ones get
+// those bytes first and then go to the system. A socket registered for events
+// is announced readable again while such bytes wait; a peek sees them first.
+// Closing drops them.
+inline constexpr int read_ahead_size = 8192;
 int recv(TSocket s, char* buf, int len, int flags);
 int getpeername(TSocket s, TSockAddrIn* name, int* namelen);
 int closesocket(TSocket s);
+// Only TCP_NODELAY of level IPPROTO_TCP, as a 4-byte integer; other options
+// fail with WSAENOPROTOOPT.
+int setsockopt(TSocket s, int level, int optname, const char* optval, int optlen);
+int getsockopt(TSocket s, int level, int optname, char* optval, int* optlen);
 
 // The address of a dotted text, or INADDR_NONE_ADDRESS.
 std::uint32_t inet_addr(const char* cp);
@@ -179,6 +198,9 @@ std::chrono::milliseconds sync_time_limit();
 // Tests only: how many blocking calls have given up at the time limit.
 int time_outs();
 
+// Tests only: how many receives have gone to the system.
+long long system_receives();
+
 // Tests only: replaces the send call; an empty function restores the real
 // one. Returns the function replaced.
 using send_function = std::function<int(TSocket s, const char* buf, int len, int flags)>;
@@ -189,6 +211,16 @@ namespace detail {
 
 // The system's send, which send calls unless a test has replaced it.
 int system_send(TSocket s, const char* buf, int len, int flags);
+// The system's receive, which recv calls when no read-ahead byte waits.
+int system_recv(TSocket s, char* buf, int len, int flags);
+// Called by recv after a receive that took bytes from the read-ahead or
+// filled it, with whether bytes still wait there: each system makes a
+// registered socket announce readable again.
+void read_ahead_taken(TSocket s, bool bytes_wait);
+// Whether read-ahead bytes of the socket wait.
+bool read_ahead_waits(TSocket s);
+// Drops the socket's read-ahead; called by closesocket.
+void drop_read_ahead(TSocket s);
 // The first IPv4 address of the host and the name to report for it; false,
 // with the last error set, when there is none.
 bool lookup_host(const char* name, std::uint32_t& address, std::string& host_name);

@@ -19,7 +19,15 @@ void T_TcpIp::Get() {
 }
 
 std::int32_t T_TcpIp::CreateSocket() {
-  return platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
+  const std::int32_t socket = platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
+  // The request line and the header block are two sends. With Nagle's
+  // algorithm the second waits until the first is acknowledged: one round trip
+  // more per request on a real link. Each send goes out as it is made. A
+  // socket that refuses the option still works, only slower.
+  const int on = 1;
+  platform::setsockopt(socket, platform::WS_IPPROTO_TCP, platform::WS_TCP_NODELAY,
+                       reinterpret_cast<const char*>(&on), sizeof on);
+  return socket;
 }
 
 void T_TcpIp::OpenInputSocket(std::int32_t& socket, std::uint16_t port,

@@ -450,6 +450,19 @@ TEST_P(AtomicWrite, MakesTheWholeFileAndNothingElse) {
                 fs::perms::others_read);  // the usual mode under the tests' umask 022
 }
 
+// The directories written into wait for one sync each, for the whole run.
+TEST_P(AtomicWrite, EachDirectoryWrittenIntoWaitsForOneSync) {
+  ASSERT_TRUE(platform::sync_written_directories());
+  temp_dir dir;
+  fs::create_directory(dir / "other");
+  platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
+  platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a");
+  platform::write_file_atomically(dir.path() + "\\other\\qv261207.gif", "GIF89a");
+  EXPECT_EQ(platform::directories_to_sync(), 2u);
+  EXPECT_TRUE(platform::sync_written_directories());
+  EXPECT_EQ(platform::directories_to_sync(), 0u);
+}
+
 TEST_P(AtomicWrite, AFileOfThatNameIsKeptAndTheWriteCountsAsDone) {
   temp_dir dir;
   write_file(dir / "qv261207.gif", "another run's strip");

@@ -238,4 +238,55 @@ TEST(Sockets, NonBlockingReceiveWithNothingWaitingWouldBlock) {
   closesocket(s);
 }
 
+// One-byte receives are served from one system receive; a larger one takes
+// the bytes read ahead first, then goes to the system; nothing is lost,
+// repeated or reordered.
+TEST(ReadAhead, SmallReceivesCostOneSystemCallAndEveryByteArrivesOnceInOrder) {
+  const std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n";
+  const std::string data = header + testing_support::patterned_bytes(100000);
+  scripted_server server({scripted_answer::bytes(data).unprompted()});
+  const TSocket s = connected_socket(server.port());
+  const long long before = system_receives();
+  std::string received;
+  char byte;
+  while (received.size() < header.size() && recv(s, &byte, 1, 0) == 1) received += byte;
+  EXPECT_LE(system_receives() - before, 3) << "a header costs a few system calls";
+  char buffer[32512];
+  const long long filled = system_receives();
+  const int drained = recv(s, buffer, sizeof buffer, 0);
+  ASSERT_GT(drained, 0);
+  EXPECT_EQ(system_receives(), filled) << "the bytes read ahead come first, alone";
+  received.append(buffer, static_cast<std::size_t>(drained));
+  for (int got; received.size() <= data.size() && (got = recv(s, buffer, sizeof buffer, 0)) > 0;)
+    received.append(buffer, static_cast<std::size_t>(got));
+  EXPECT_EQ(received, data);
+  EXPECT_LE(system_receives() - filled, 6) << "the rest goes to the system in large receives";
+  closesocket(s);
+}
+
+// A registered socket is readable while read-ahead bytes wait, though the
+// system holds none; closing the socket drops them.
+TEST(ReadAhead, WaitingBytesAreAnnouncedAndDroppedWithTheSocket) {
+  scripted_server server({scripted_answer::bytes("hello").unprompted(),
+                          scripted_answer::bytes("B").unprompted()});
+  event_log log;
+  const TSocket s = connected_socket(server.port());
+  char buffer[16];
+  ASSERT_EQ(recv(s, buffer, 1, 0), 1);  // blocks until "hello" is there
+  ASSERT_EQ(recv(s, buffer, 1, WS_MSG_PEEK), 1);
+  EXPECT_EQ(buffer[0], 'e') << "a peek sees the next byte and leaves it";
+  ASSERT_EQ(WSAAsyncSelect(s, log.window, 1281, FD_READ), 0);
+  for (const char expected : std::string("ell")) {
+    log.messages.clear();
+    ASSERT_TRUE(RunMessageLoop([&] { return log.has(1281, FD_READ); }, 10000));
+    ASSERT_EQ(recv(s, buffer, 1, 0), 1);
+    EXPECT_EQ(buffer[0], expected);
+  }
+  closesocket(s);  // "o" still waits
+  const TSocket next = connected_socket(server.port());
+  ASSERT_EQ(recv(next, buffer, 1, 0), 1);
+  EXPECT_EQ(buffer[0], 'B') << "no byte of a closed socket reaches another one";
+  closesocket(next);
+}
+
 }  // namespace

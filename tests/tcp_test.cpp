@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "tests/support/scripted_server.hpp"
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
 
 namespace {
 
@@ -40,6 +42,13 @@ TEST_P(Get, ReadsEverythingUntilTheServerCloses) {
   EXPECT_EQ(component.Stream.Position(), 0u);
   EXPECT_EQ(component.Stream.View(), data) << row.why;
   EXPECT_NE(component.Socket, -1) << "Get leaves the socket open";
+  // Every send goes out at once: Nagle's algorithm is off.
+  int nodelay = 0;
+  int length = sizeof nodelay;
+  ASSERT_EQ(platform::getsockopt(component.Socket, platform::WS_IPPROTO_TCP,
+                                 platform::WS_TCP_NODELAY, reinterpret_cast<char*>(&nodelay),
+                                 &length), 0);
+  EXPECT_NE(nodelay, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -616,6 +616,56 @@ class termination_signals_held {
   sigset_t previous_;
 };
 
+// Directories that have new names not yet synced, each open under its own
+// descriptor, so that the sync reaches the directory written into even if its
+// path names another one by then.
+class unsynced_directories {
+ public:
+  // One call the first time in a run that a directory gets a new name.
+  void add(int fd, const dir_identity& identity) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (const waiting& known : waiting_)
+      if (known.device == identity.device && known.inode == identity.inode) return;
+    waiting_.reserve(waiting_.size() + 1);
+    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0) waiting_.push_back({identity.device, identity.inode, kept});
+  }
+
+  bool sync() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t left = 0;  // those whose sync failed, kept for the next call
+    for (const waiting& known : waiting_) {
+      // A file system that cannot sync directories (EINVAL) keeps names by itself.
+      if (::fsync(known.fd) != 0 && errno != EINVAL) {
+        waiting_[left++] = known;
+        continue;
+      }
+      ::close(known.fd);
+    }
+    waiting_.resize(left);
+    return left == 0;
+  }
+
+  std::size_t size() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_.size();
+  }
+
+ private:
+  struct waiting {
+    dev_t device;
+    ino_t inode;
+    int fd;
+  };
+  std::mutex mutex_;
+  std::vector<waiting> waiting_;
+};
+
+unsynced_directories& unsynced() {
+  static unsynced_directories instance;
+  return instance;
+}
+
 // The directory a file is written into, open for linking into it and for
 // syncing it.
 class target_directory {
@@ -649,17 +699,12 @@ class target_directory {
     return ::fstatat(fd_, name.c_str(), &info, 0) == 0 && S_ISREG(info.st_mode);
   }
 
-  // After `name` was made, with the directory's identity `before`: syncs the
-  // directory, so that the name outlasts a power cut, and tells the directory
-  // cache. A failed sync removes the name again and raises EWriteError.
+  // After `name` was made, with the directory's identity `before`: leaves
+  // the directory to be synced once for the run (a name lost to a power cut
+  // only means the file is fetched again), and tells the directory cache.
   void entry_made(const std::string& name, const dir_identity& before) const {
     const dir_identity after = identity();
-    // A file system that cannot sync directories (EINVAL) keeps names by itself.
-    if (syncable_ && ::fsync(fd_) != 0 && errno != EINVAL) {
-      const int error = errno;
-      ::unlinkat(fd_, name.c_str(), 0);
-      fail_write(error);
-    }
+    if (syncable_) unsynced().add(fd_, after);
     cache().note_new_entry(path_, before, after, name);
   }
 
@@ -742,6 +787,10 @@ void write_named(const target_directory& dir, const std::string& name, std::stri
 }  // namespace
 
 void set_named_temporary_files(bool named) { named_temporary_files = named; }
+
+bool sync_written_directories() noexcept { return unsynced().sync(); }
+
+std::size_t directories_to_sync() { return unsynced().size(); }
 
 void write_file_atomically(std::string_view library_path, std::string_view data) {
   const std::string target = host_path(library_path);

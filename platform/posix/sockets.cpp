@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,8 +92,8 @@ void apply_time_limit(int s) {
   timeval limit{};
   limit.tv_sec = static_cast<time_t>(ms / 1000);
   limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 sockaddr_in to_native(const TSockAddrIn& record) {
@@ -158,13 +159,13 @@ void change_registration(TSocket s, Change change) {
 bool is_listening(TSocket s) {
   int value = 0;
   socklen_t length = sizeof value;
-  return getsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, &value, &length) == 0 && value != 0;
+  return ::getsockopt(s, SOL_SOCKET, SO_ACCEPTCONN, &value, &length) == 0 && value != 0;
 }
 
 int socket_error(TSocket s) {
   int value = 0;
   socklen_t length = sizeof value;
-  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &value, &length) != 0) return errno;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &value, &length) != 0) return errno;
   return value;
 }
 
@@ -366,7 +367,7 @@ int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   return fail_with_errno(error);
 }
 
-int recv(TSocket s, char* buf, int len, int flags) {
+int detail::system_recv(TSocket s, char* buf, int len, int flags) {
   if (s < 0) return fail_with_errno(ENOTSOCK);
   if (len < 0) return fail_with_errno(EINVAL);
   const bool blocking = !non_blocking(s);
@@ -382,6 +383,35 @@ int recv(TSocket s, char* buf, int len, int flags) {
   // never "would block", which would make a reader ask again forever.
   if (blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail_with_errno(ETIMEDOUT);
   return fail_with_errno(errno);
+}
+
+// A receive from the read-ahead counts as a receive: read is announced again,
+// by the loop, which finds the waiting bytes.
+void detail::read_ahead_taken(TSocket s, bool) {
+  if (non_blocking(s)) change_registration(s, [](registration& r) { r.read_armed = true; });
+}
+
+// The one option offered, on the system's own level and name.
+int setsockopt(TSocket s, int level, int optname, const char* optval, int optlen) {
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (level != WS_IPPROTO_TCP || optname != WS_TCP_NODELAY) return fail_with_errno(ENOPROTOOPT);
+  if (!optval || optlen < static_cast<int>(sizeof(int))) return fail_with_errno(EFAULT);
+  int value;
+  std::memcpy(&value, optval, sizeof value);
+  if (::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) != 0) return fail_with_errno(errno);
+  return 0;
+}
+
+int getsockopt(TSocket s, int level, int optname, char* optval, int* optlen) {
+  if (s < 0) return fail_with_errno(ENOTSOCK);
+  if (level != WS_IPPROTO_TCP || optname != WS_TCP_NODELAY) return fail_with_errno(ENOPROTOOPT);
+  if (!optval || !optlen || *optlen < static_cast<int>(sizeof(int))) return fail_with_errno(EFAULT);
+  int value = 0;
+  socklen_t length = sizeof value;
+  if (::getsockopt(s, IPPROTO_TCP, TCP_NODELAY, &value, &length) != 0) return fail_with_errno(errno);
+  std::memcpy(optval, &value, sizeof value);
+  *optlen = sizeof value;
+  return 0;
 }
 
 bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
@@ -404,6 +434,7 @@ int closesocket(TSocket s) {
     non_blocking_sockets.erase(s);
     non_blocking_count = static_cast<int>(non_blocking_sockets.size());
   }
+  detail::drop_read_ahead(s);
   if (::close(s) != 0) return fail_with_errno(errno);
   return 0;
 }
@@ -494,6 +525,11 @@ void detail::wait_for_socket_events(int wake_fd, int timeout_ms) {
     for (auto& [s, r] : registry) {
       if (r.thread != me) continue;
       if (r.connect_done) announce_connect(s, r, 0, events);
+      // Bytes of the read-ahead wait: readable, whatever the system holds.
+      if (r.connected && r.read_armed && !r.finished && detail::read_ahead_waits(s)) {
+        r.read_armed = false;
+        events.push_back({s, r.window, r.msg, r.mask, FD_READ, 0});
+      }
       if (const short watch = interest(s, r); watch != 0) fds.push_back({s, watch, 0});
     }
   }

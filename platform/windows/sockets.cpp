@@ -18,11 +18,14 @@ namespace platform {
 namespace {
 
 // What the system does not keep about a socket: whether the caller made it
-// non-blocking (registered it for events), and whether a blocking call gave
-// up on it, after which it stays failed.
+// non-blocking (registered it for events, and for which), and whether a
+// blocking call gave up on it, after which it stays failed.
 struct socket_record {
   bool registered = false;
   bool gave_up = false;
+  HWND window = 0;
+  std::uint32_t msg = 0;
+  std::int32_t mask = 0;
 };
 
 std::mutex sockets_mutex;
@@ -245,7 +248,7 @@ int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   return len;
 }
 
-int recv(TSocket s, char* buf, int len, int flags) {
+int detail::system_recv(TSocket s, char* buf, int len, int flags) {
   if (s < 0) return fail_with(WSAENOTSOCK);
   if (len < 0) return fail_with(WSAEINVAL);
   const socket_record record = record_of(s);
@@ -258,6 +261,29 @@ int recv(TSocket s, char* buf, int len, int flags) {
     if (waited == WSAETIMEDOUT) return give_up(s);
     if (waited != 0) return fail_with(waited);
   }
+}
+
+// The system announces read again after a receive only while it holds bytes
+// itself; bytes of the read-ahead are announced here, as the system would.
+void detail::read_ahead_taken(TSocket s, bool bytes_wait) {
+  if (!bytes_wait) return;
+  const socket_record record = record_of(s);
+  if (!record.registered || (record.mask & FD_READ) == 0) return;
+  PostMessageA(record.window, record.msg, s, MakeLParam(FD_READ, 0));
+}
+
+int setsockopt(TSocket s, int level, int optname, const char* optval, int optlen) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (level != WS_IPPROTO_TCP || optname != WS_TCP_NODELAY) return fail_with(WSAENOPROTOOPT);
+  return ::setsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, optval, optlen) == 0 ? 0
+                                                                                 : SOCKET_ERROR;
+}
+
+int getsockopt(TSocket s, int level, int optname, char* optval, int* optlen) {
+  if (s < 0) return fail_with(WSAENOTSOCK);
+  if (level != WS_IPPROTO_TCP || optname != WS_TCP_NODELAY) return fail_with(WSAENOPROTOOPT);
+  return ::getsockopt(native(s), IPPROTO_TCP, TCP_NODELAY, optval, optlen) == 0 ? 0
+                                                                                 : SOCKET_ERROR;
 }
 
 bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
@@ -275,6 +301,7 @@ int closesocket(TSocket s) {
     std::lock_guard lock(sockets_mutex);
     sockets.erase(s);
   }
+  detail::drop_read_ahead(s);
   return ::closesocket(native(s)) == 0 ? 0 : SOCKET_ERROR;
 }
 
@@ -335,7 +362,14 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
   if (::WSAAsyncSelect(native(s), windows::to_system(window), msg, mask) != 0)
     return SOCKET_ERROR;
   // The system leaves the socket non-blocking, also once the mask is 0.
-  change_record(s, [](socket_record& r) { r.registered = true; });
+  change_record(s, [&](socket_record& r) {
+    r.registered = true;
+    r.window = window;
+    r.msg = msg;
+    r.mask = mask;
+  });
+  // Bytes read ahead before the registration are news to the system.
+  if (detail::read_ahead_waits(s)) detail::read_ahead_taken(s, true);
   return 0;
 }
 

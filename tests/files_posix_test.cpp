@@ -364,6 +364,8 @@ TEST(FindFiles, FailuresSetTheLastError) {
   EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
   EXPECT_EQ(platform::find_first_file(dir.path() + "\\*.gif", data), platform::invalid_find_handle);
   EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+  EXPECT_FALSE(platform::find_next_file(platform::invalid_find_handle, data));
+  EXPECT_EQ(platform::get_last_error(), platform::error_invalid_handle);
 }
 
 // The packed date of a file written at `when`, local time.

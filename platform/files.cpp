@@ -1,6 +1,6 @@
 // What the file stand-ins of every system share: the last-error number of
-// the calling thread, the errors of whole-file writes, and appending to a
-// file through the path mapping.
+// the calling thread, stepping through an enumeration, the errors of
+// whole-file writes, and appending to a file through the path mapping.
 #include "platform/files.hpp"
 
 namespace platform {
@@ -12,6 +12,16 @@ thread_local std::uint32_t last_error = error_success;
 
 std::uint32_t get_last_error() { return last_error; }
 void detail::set_last_error(std::uint32_t error) { last_error = error; }
+
+bool find_next_file(find_handle handle, find_data& data) {
+  if (handle == invalid_find_handle) {
+    detail::set_last_error(error_invalid_handle);
+    return false;
+  }
+  return handle->next(data);
+}
+
+void find_close(find_handle handle) { delete handle; }
 
 std::unique_ptr<Exception> EFCreateError::copy() const {
   return std::make_unique<EFCreateError>(*this);

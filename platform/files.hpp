@@ -27,6 +27,7 @@ inline constexpr std::uint32_t error_file_not_found = 2;
 inline constexpr std::uint32_t error_path_not_found = 3;
 inline constexpr std::uint32_t error_too_many_open_files = 4;
 inline constexpr std::uint32_t error_access_denied = 5;
+inline constexpr std::uint32_t error_invalid_handle = 6;
 inline constexpr std::uint32_t error_not_enough_memory = 8;
 inline constexpr std::uint32_t error_no_more_files = 18;
 inline constexpr std::uint32_t error_gen_failure = 31;
@@ -68,7 +69,14 @@ struct find_data {
   std::string name;               // as the file system spells it
 };
 
-class find_state;
+// An enumeration in progress; each system reads a directory its own way.
+class find_state {
+ public:
+  virtual ~find_state() = default;
+  // The next matching entry; false at the end (last error
+  // error_no_more_files) or on failure.
+  virtual bool next(find_data& data) = 0;
+};
 using find_handle = find_state*;
 inline constexpr find_handle invalid_find_handle = nullptr;
 
@@ -80,7 +88,7 @@ inline constexpr find_handle invalid_find_handle = nullptr;
 // the directory has no matching entry).
 find_handle find_first_file(std::string_view pattern, find_data& data);
 // The next entry; false at the end (last error error_no_more_files) or on
-// failure.
+// failure (error_invalid_handle for invalid_find_handle).
 bool find_next_file(find_handle handle, find_data& data);
 // Ends an enumeration; invalid_find_handle is ignored.
 void find_close(find_handle handle);

@@ -527,20 +527,6 @@ TEST_F(Scan, AServerGoneInTheMiddleIsAskedFiveTimesMore) {
   EXPECT_EQ(pages_before_stop, -5) << "two pages fetched, five more asked, then none";
 }
 
-TEST_F(Scan, AnHttp11StatusLineIsASuccessToo) {
-  server_.route("/comics/quorvel/archive/",
-                scripted_answer::http("HTTP/1.1 200 OK", {},
-                                      page({calendar_line("1", "Dec. 07")})));
-  server_.route("/comics/quorvel/archive/cal-1.html",
-                scripted_answer::http("HTTP/1.1 200 OK", {}, page({image_line("a.gif")})));
-  const std::string strip7 = tagged("a");
-  route_image("a.gif", scripted_answer::http(
-                           "HTTP/1.1 200 OK", {"Content-Length: " + std::to_string(strip7.size())},
-                           strip7));
-  run();
-  EXPECT_EQ(strip("261207"), strip7);
-}
-
 TEST_F(Scan, AStripOfOneComicStopsTheOtherWithTheSamePrefix) {
   for (const std::string key : {"dustykid", "marvels"}) {
     const std::string archive = "/comics/" + key + "/archive/";

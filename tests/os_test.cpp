@@ -25,15 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::temp_dir;
+using testing_support::library_path;
 using testing_support::write_file;
-
-// The library's spelling of a host path.
-std::string lib_path(const std::string& host) {
-  std::string text = host;
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return qlib::upper_ascii(text);
-}
 
 int error_code_of(const std::function<void()>& action) {
   try {
@@ -151,7 +144,7 @@ TEST(EnvLookup, Markers) {
 
 TEST(EnvLookup, EwdIsTheProgramsOwnDirectory) {
   const fs::path program = fs::read_symlink("/proc/self/exe");
-  const std::string expected = lib_path(program.parent_path().string()) + "\\";
+  const std::string expected = library_path(program.parent_path().string()) + "\\";
   EXPECT_EQ(qlib::expand_vars("%_ewd%"), expected);
   EXPECT_EQ(qlib::expand_vars("%_EWD%"), expected);
 }
@@ -345,7 +338,7 @@ void set_write_time(const std::string& path, std::time_t when) {
 TEST_F(DirWalk, EntryFields) {
   set_write_time(dir_ / "a.txt", known_write_time());
   std::map<std::string, qlib::dir_entry> entries;
-  qlib::for_each_dir_entry(lib_path(dir_.path()), "",
+  qlib::for_each_dir_entry(library_path(dir_.path()), "",
                            [&](const qlib::dir_entry& entry) { entries[entry.name] = entry; });
   ASSERT_EQ(entries.size(), 2u);
   const auto& file = entries.at("a.txt");
@@ -422,16 +415,16 @@ class Search : public testing::Test {
 
 TEST_F(Search, AlongADirectoryList) {
   const std::string list = first_.path() + ";" + second_.path();
-  EXPECT_EQ(qlib::search_path(list, "options.txt"), lib_path(first_ / "Options.txt"))
+  EXPECT_EQ(qlib::search_path(list, "options.txt"), library_path(first_ / "Options.txt"))
       << "the first directory that holds it wins";
-  EXPECT_EQ(qlib::search_path(list, "ONLY2.TXT"), lib_path(second_ / "only2.txt"));
-  EXPECT_EQ(qlib::search_path(first_ / "nosuch;" + list, "only2.txt"), lib_path(second_ / "only2.txt"))
+  EXPECT_EQ(qlib::search_path(list, "ONLY2.TXT"), library_path(second_ / "only2.txt"));
+  EXPECT_EQ(qlib::search_path(first_ / "nosuch;" + list, "only2.txt"), library_path(second_ / "only2.txt"))
       << "a missing directory is passed over";
   EXPECT_EQ(qlib::search_path(list, "missing.txt"), "");
 }
 
 TEST_F(Search, ANameWithADirectoryIsLookedForThereOnly) {
-  EXPECT_EQ(qlib::search_path(second_.path(), first_ / "sub/deep.txt"), lib_path(first_ / "Sub/Deep.txt"));
+  EXPECT_EQ(qlib::search_path(second_.path(), first_ / "sub/deep.txt"), library_path(first_ / "Sub/Deep.txt"));
   EXPECT_EQ(qlib::search_path(first_.path(), second_ / "nosuch.txt"), "");
   // The name becomes "README." there, which no entry is called.
   EXPECT_EQ(qlib::search_path("", first_ / "readme"), "");
@@ -463,13 +456,13 @@ TEST_F(Search, OnPathAndOnTheProgramsDirectory) {
     EXPECT_EQ(qlib::search_on_path("options.txt"), ".\\OPTIONS.TXT") << "the current directory first";
   }
   scoped_cwd cwd(empty.path());
-  EXPECT_EQ(qlib::search_on_path("options.txt"), lib_path(second_ / "options.TXT"))
+  EXPECT_EQ(qlib::search_on_path("options.txt"), library_path(second_ / "options.TXT"))
       << "then the directories of PATH in order";
-  EXPECT_EQ(qlib::search_on_path("readme"), lib_path(first_ / "README"));
+  EXPECT_EQ(qlib::search_on_path("readme"), library_path(first_ / "README"));
   EXPECT_EQ(qlib::search_on_path("readme."), "");
 
   const fs::path program = fs::read_symlink("/proc/self/exe");
-  EXPECT_EQ(qlib::search_on_ewd_path(program.filename().string()), lib_path(program.string()));
+  EXPECT_EQ(qlib::search_on_ewd_path(program.filename().string()), library_path(program.string()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/trace_log.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
 
@@ -16,6 +17,7 @@ using namespace tcpip;
 using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
+using testing_support::trace_log;
 
 using testing_support::loopback;
 
@@ -82,13 +84,6 @@ TEST(GetAgain, ASecondGetClosesTheFirstSocketAndReadsAnew) {
   EXPECT_EQ(component.Stream.View(), "second");
 }
 
-struct trace_log {
-  std::vector<std::string> lines;
-  TTraceProc proc() {
-    return [this](const std::string& s, TTraceLevel) { lines.push_back(s); };
-  }
-};
-
 TEST(OpenInputSocket, TracesBindAndListen) {
   trace_log log;
   T_TcpIp component(nullptr);
@@ -96,10 +91,10 @@ TEST(OpenInputSocket, TracesBindAndListen) {
   std::int32_t listening = -1;
   component.OpenInputSocket(listening, 0, loopback);
   ASSERT_NE(listening, -1);
-  EXPECT_EQ(log.lines, (std::vector<std::string>{
-                           "Bound to socket 0 for local ip 127.0.0.1",
-                           "Set input socket 0 to listening mode sucessfully; ID " +
-                               std::to_string(listening)}));
+  EXPECT_EQ(log.texts(), (std::vector<std::string>{
+                            "Bound to socket 0 for local ip 127.0.0.1",
+                            "Set input socket 0 to listening mode sucessfully; ID " +
+                                std::to_string(listening)}));
   component.CloseSocket(listening);
 }
 
@@ -111,11 +106,12 @@ TEST(OpenInputSocket, FailedBindClosesTheSocketAndTracesTheNegativePort) {
   std::int32_t listening = -1;
   component.OpenInputSocket(listening, taken.port(), loopback);
   EXPECT_EQ(listening, -1);
-  ASSERT_EQ(log.lines.size(), 2u);
-  EXPECT_EQ(log.lines[0], "Failed to bind socket " +
-                              std::to_string(static_cast<std::int16_t>(taken.port())) +
-                              " for local ip 127.0.0.1");
-  EXPECT_EQ(log.lines[1].rfind("Closed socket ID ", 0), 0u);
+  const std::vector<std::string> lines = log.texts();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Failed to bind socket " +
+                          std::to_string(static_cast<std::int16_t>(taken.port())) +
+                          " for local ip 127.0.0.1");
+  EXPECT_EQ(lines[1].rfind("Closed socket ID ", 0), 0u);
 }
 
 TEST(ServicePort, KnownAndUnknownServices) {

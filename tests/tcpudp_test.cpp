@@ -14,6 +14,7 @@
 #include "tcpip/tcpip.hpp"
 #include "tests/support/scripted_server.hpp"
 #include "tests/support/sockets.hpp"
+#include "tests/support/trace_log.hpp"
 
 namespace {
 
@@ -21,20 +22,9 @@ using namespace tcpip;
 using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
+using testing_support::trace_log;
 
 using testing_support::loopback;
-
-struct trace_log {
-  std::vector<std::pair<std::string, TTraceLevel>> lines;
-  TTraceProc proc() {
-    return [this](const std::string& s, TTraceLevel level) { lines.emplace_back(s, level); };
-  }
-  std::vector<std::string> texts() const {
-    std::vector<std::string> all;
-    for (const auto& line : lines) all.push_back(line.first);
-    return all;
-  }
-};
 
 // A TCP component that records its queued socket operations and acts on the
 // queue step message, as every asynchronous descendant must.

@@ -80,15 +80,14 @@ bool matches(const std::string& wildcard, const char* name) {
 
 }  // namespace
 
-class find_state {
+class directory_find final : public find_state {
  public:
-  find_state(DIR* dir, std::string wildcard) : dir_(dir), wildcard_(std::move(wildcard)) {}
-  ~find_state() { ::closedir(dir_); }
-  find_state(const find_state&) = delete;
-  find_state& operator=(const find_state&) = delete;
+  directory_find(DIR* dir, std::string wildcard) : dir_(dir), wildcard_(std::move(wildcard)) {}
+  ~directory_find() override { ::closedir(dir_); }
+  directory_find(const directory_find&) = delete;
+  directory_find& operator=(const directory_find&) = delete;
 
-  // The next matching entry; false at the end with the last error set.
-  bool next(find_data& data) {
+  bool next(find_data& data) override {
     for (;;) {
       errno = 0;
       const dirent* entry = ::readdir(dir_);
@@ -565,22 +564,12 @@ find_handle find_first_file(std::string_view pattern, find_data& data) {
     set_last_error(errno == ENOENT ? error_path_not_found : error_from_errno(errno));
     return invalid_find_handle;
   }
-  auto* state = new find_state(dir, wildcard);
+  auto* state = new directory_find(dir, wildcard);
   if (state->next(data)) return state;
   if (get_last_error() == error_no_more_files) set_last_error(error_file_not_found);
   delete state;
   return invalid_find_handle;
 }
-
-bool find_next_file(find_handle handle, find_data& data) {
-  if (handle == invalid_find_handle) {
-    set_last_error(error_gen_failure);
-    return false;
-  }
-  return handle->next(data);
-}
-
-void find_close(find_handle handle) { delete handle; }
 
 }  // namespace platform
 

@@ -42,14 +42,14 @@ void fill(const WIN32_FIND_DATAA& found, find_data& data) {
 
 }  // namespace
 
-class find_state {
+class directory_find final : public find_state {
  public:
-  explicit find_state(HANDLE handle) : handle_(handle) {}
-  ~find_state() { FindClose(handle_); }
-  find_state(const find_state&) = delete;
-  find_state& operator=(const find_state&) = delete;
+  explicit directory_find(HANDLE handle) : handle_(handle) {}
+  ~directory_find() override { FindClose(handle_); }
+  directory_find(const directory_find&) = delete;
+  directory_find& operator=(const directory_find&) = delete;
 
-  bool next(find_data& data) {
+  bool next(find_data& data) override {
     WIN32_FIND_DATAA found{};
     if (!FindNextFileA(handle_, &found)) {
       fail(GetLastError());
@@ -90,18 +90,8 @@ find_handle find_first_file(std::string_view pattern, find_data& data) {
   }
   fill(found, data);
   set_last_error(error_success);
-  return new find_state(handle);
+  return new directory_find(handle);
 }
-
-bool find_next_file(find_handle handle, find_data& data) {
-  if (handle == invalid_find_handle) {
-    fail(ERROR_INVALID_HANDLE);
-    return false;
-  }
-  return handle->next(data);
-}
-
-void find_close(find_handle handle) { delete handle; }
 
 }  // namespace platform
 

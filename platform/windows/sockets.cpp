@@ -289,7 +289,10 @@ int getsockopt(TSocket s, int level, int optname, char* optval, int* optlen) {
 bool detail::peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port) {
   sockaddr_in peer{};
   int length = sizeof peer;
-  if (::getpeername(native(s), reinterpret_cast<sockaddr*>(&peer), &length) != 0) return false;
+  if (::getpeername(native(s), reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+    fail_with(::WSAGetLastError());
+    return false;
+  }
   address = peer.sin_addr.s_addr;
   port = peer.sin_port;
   return true;

@@ -37,4 +37,9 @@ std::vector<std::string> list_dir(const std::string& path) {
   return names;
 }
 
+std::string library_path(std::string host) {
+  for (char& c : host) c = c == '/' ? '\\' : (c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c);
+  return host;
+}
+
 }  // namespace testing_support

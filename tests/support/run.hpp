@@ -47,5 +47,7 @@ void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
 // Names in a directory, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string& path);
+// The library's spelling of a host path: "\" between the names, all capitals.
+std::string library_path(std::string host);
 
 }  // namespace testing_support

@@ -10,18 +10,9 @@
 #include <cerrno>
 #include <stdexcept>
 
+#include "tests/support/loopback_address.hpp"
+
 namespace testing_support::socket_calls {
-namespace {
-
-sockaddr_in loopback_address(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
-}
-
-}  // namespace
 
 int bound_loopback(bool listening, std::uint16_t& port, int backlog) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

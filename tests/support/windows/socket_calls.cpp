@@ -11,6 +11,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "tests/support/loopback_address.hpp"
+
 namespace testing_support::socket_calls {
 namespace {
 
@@ -52,14 +54,6 @@ bool wait_ready(SOCKET s, bool writing) {
         ::select(0, writing ? nullptr : &ready, writing ? &ready : nullptr, nullptr, &round);
     if (count != 0) return count > 0;
   }
-}
-
-sockaddr_in loopback_address(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  return address;
 }
 
 }  // namespace

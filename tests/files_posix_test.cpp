@@ -20,6 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::library_path;
 using testing_support::temp_dir;
 using testing_support::write_file;
 
@@ -29,28 +30,20 @@ std::string upper(std::string text) {
   return text;
 }
 
-// The library's spelling of a host path: "\" separators, upper case, a drive.
-std::string library_spelling(const std::string& host) {
-  std::string text = "C:" + upper(host);
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return text;
-}
-
 TEST(HostPath, ComponentsThatExistAreFoundIgnoringCase) {
   temp_dir dir;
   fs::create_directories(dir / "Comics/Old");
   write_file(dir / "Comics/Old/qv010203.gif", "x");
-  EXPECT_EQ(platform::host_path(library_spelling(dir / "Comics/Old/qv010203.gif")),
+  EXPECT_EQ(platform::host_path("C:" + library_path(dir / "Comics/Old/qv010203.gif")),
             dir / "Comics/Old/qv010203.gif");
-  EXPECT_EQ(platform::host_path(library_spelling(dir / "Comics/Old") + "\\"),
+  EXPECT_EQ(platform::host_path(library_path(dir / "Comics/Old") + "\\"),
             dir / "Comics/Old/");  // a trailing separator stays
 }
 
 TEST(HostPath, ComponentsThatDoNotExistKeepTheirText) {
   temp_dir dir;
   fs::create_directories(dir / "comics");
-  EXPECT_EQ(platform::host_path(library_spelling(dir.path()) + "\\COMICS\\NEW\\QV.GIF"),
+  EXPECT_EQ(platform::host_path(library_path(dir.path()) + "\\COMICS\\NEW\\QV.GIF"),
             dir / "comics/NEW/QV.GIF");
 }
 
@@ -90,7 +83,7 @@ TEST_P(HostPathDots, AreResolvedOnTheTextBeforeMatching) {
   temp_dir dir;
   fs::create_directories(dir / "tree/sub");
   write_file(dir / "tree/a.txt", "x");
-  const std::string library = library_spelling(dir.path()) + GetParam().library;
+  const std::string library = library_path(dir.path()) + GetParam().library;
   EXPECT_EQ(platform::host_path(library), dir.path() + GetParam().host) << GetParam().reason;
 }
 
@@ -127,18 +120,18 @@ TEST(HostPathDotsAtTheRoot, GoOnFromTheRoot) {
   temp_dir dir;
   write_file(dir / "a.txt", "x");
   // "C:\..\..\TMP\QUORVEL-TEST-...\A.TXT": the dots stay at the root.
-  const std::string library = "C:\\..\\..\\" + library_spelling(dir / "a.txt").substr(3);
+  const std::string library = "C:\\..\\..\\" + library_path(dir / "a.txt").substr(1);
   EXPECT_EQ(platform::host_path(library), dir / "a.txt");
-  EXPECT_TRUE(platform::file_exists(library_spelling(dir.path()) + "\\NOSUCH\\..\\A.TXT"));
+  EXPECT_TRUE(platform::file_exists(library_path(dir.path()) + "\\NOSUCH\\..\\A.TXT"));
 }
 
 TEST(FileExists, FilesOnlyAndIgnoringCase) {
   temp_dir dir;
   fs::create_directories(dir / "Sub");
   write_file(dir / "Sub/Strip.gif", "x");
-  EXPECT_TRUE(platform::file_exists(library_spelling(dir / "Sub/Strip.gif")));
-  EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub")));  // a directory
-  EXPECT_FALSE(platform::file_exists(library_spelling(dir / "Sub/Other.gif")));
+  EXPECT_TRUE(platform::file_exists(library_path(dir / "Sub/Strip.gif")));
+  EXPECT_FALSE(platform::file_exists(library_path(dir / "Sub")));  // a directory
+  EXPECT_FALSE(platform::file_exists(library_path(dir / "Sub/Other.gif")));
   EXPECT_FALSE(platform::file_exists(""));
 }
 
@@ -358,7 +351,7 @@ TEST(FindFiles, WildcardsMatchIgnoringCase) {
   write_file(dir / "a.gif", "");
   write_file(dir / "B.GIF", "");
   write_file(dir / "c.txt", "");
-  const auto entries = list(library_spelling(dir.path()) + "\\*.GIF");
+  const auto entries = list(library_path(dir.path()) + "\\*.GIF");
   EXPECT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries.count("a.gif") + entries.count("B.GIF"), 2u);
 }
@@ -371,6 +364,8 @@ TEST(FindFiles, FailuresSetTheLastError) {
   EXPECT_EQ(platform::get_last_error(), platform::error_path_not_found);
   EXPECT_EQ(platform::find_first_file(dir.path() + "\\*.gif", data), platform::invalid_find_handle);
   EXPECT_EQ(platform::get_last_error(), platform::error_file_not_found);
+  EXPECT_FALSE(platform::find_next_file(platform::invalid_find_handle, data));
+  EXPECT_EQ(platform::get_last_error(), platform::error_invalid_handle);
 }
 
 // The packed date of a file written at `when`, local time.
@@ -442,7 +437,7 @@ TEST_P(AtomicWrite, MakesTheWholeFileAndNothingElse) {
   temp_dir dir;
   fs::create_directory(dir / "Strips");
   const std::string bytes("GIF89a\0\x01\x02 strip", 16);
-  platform::write_file_atomically(library_spelling(dir.path()) + "\\STRIPS\\qv261207.gif", bytes);
+  platform::write_file_atomically(library_path(dir.path()) + "\\STRIPS\\qv261207.gif", bytes);
   EXPECT_EQ(testing_support::read_file(dir / "Strips/qv261207.gif"), bytes);
   EXPECT_EQ(testing_support::list_dir(dir / "Strips"), std::vector<std::string>{"qv261207.gif"});
   EXPECT_EQ(fs::status(dir / "Strips/qv261207.gif").permissions() & fs::perms::all,
@@ -540,7 +535,7 @@ TEST(NamedTemporaryFile, IsAHiddenNameBesideTheTargetThatGoesAgain) {
 
 TEST_P(AtomicWrite, AMissingDirectoryIsACreateErrorThatLeavesNothing) {
   temp_dir dir;
-  const std::string name = library_spelling(dir.path()) + "\\NOSUCH\\qv261207.gif";
+  const std::string name = library_path(dir.path()) + "\\NOSUCH\\qv261207.gif";
   try {
     platform::write_file_atomically(name, "GIF89a");
     FAIL() << "no error";
@@ -555,7 +550,7 @@ TEST_P(AtomicWrite, AMissingDirectoryIsACreateErrorThatLeavesNothing) {
 TEST_P(AtomicWrite, AWriteThatFailsHalfwayKeepsTheOldFileAndLeavesNoPart) {
   temp_dir dir;
   write_file(dir / "qv261207.gif", "old strip");
-  const std::string library_name = library_spelling(dir.path()) + "\\QV261207.GIF";
+  const std::string library_name = library_path(dir.path()) + "\\QV261207.GIF";
   {
     file_size_limit limit(1000);
     EXPECT_THROW(platform::write_file_atomically(library_name, std::string(5000, 'x')),
@@ -566,7 +561,7 @@ TEST_P(AtomicWrite, AWriteThatFailsHalfwayKeepsTheOldFileAndLeavesNoPart) {
 
   {
     file_size_limit limit(1000);
-    EXPECT_THROW(platform::write_file_atomically(library_spelling(dir.path()) + "\\NEW.GIF",
+    EXPECT_THROW(platform::write_file_atomically(library_path(dir.path()) + "\\NEW.GIF",
                                                  std::string(5000, 'x')),
                  platform::EWriteError);
   }

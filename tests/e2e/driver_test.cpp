@@ -144,12 +144,6 @@ TEST(DriverEnvironment, ReferencesInOptionValues) {
   EXPECT_EQ(result.exit_code, 1);
 }
 
-// The library's spelling of a host path.
-std::string lib_path(std::string path) {
-  for (char& c : path) c = c == '/' ? '\\' : (c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c);
-  return path;
-}
-
 // "@*" looks in the current directory and then along PATH; the program reads
 // no parameter files, so the error names the file that the search found.
 TEST(DriverEnvironment, SearchedIncludesNameTheFileFound) {
@@ -174,7 +168,7 @@ TEST(DriverEnvironment, SearchedIncludesNameTheFileFound) {
     std::string found;
     const char* why;
   } rows[] = {
-      {"@*opts.txt", lib_path(bin / "opts.txt"), "the second directory of PATH"},
+      {"@*opts.txt", testing_support::library_path(bin / "opts.txt"), "the second directory of PATH"},
       {"@*a;b\\x.txt", "A;B\\X.TXT", "the name's own directory, not split at its \";\""},
       {"@*nosuch.txt", "", "nothing found: an empty name"},
   };

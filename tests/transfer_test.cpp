@@ -149,7 +149,6 @@ TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
     const int before = platform::time_outs();
     T_HTTP http(nullptr);
     http.URL = server.url("/x");
-    // The last request is far larger than the socket buffers, and never read.
     if (request == 2) http.AdditionalHeader.Add(std::string(32u << 20, 'l'));
     http.Get();
     EXPECT_EQ(http.Outcome, ho_timed_out) << request;

@@ -37,6 +37,8 @@ std::string transfer_reason(const tcpip::T_HTTP& http) {
       return "timed out";
     case tcpip::ho_too_large:
       return "body too large";
+    case tcpip::ho_header_too_long:
+      return "header too long";
     case tcpip::ho_no_status:
       return "no status line";
     case tcpip::ho_cut_short:

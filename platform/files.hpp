@@ -114,12 +114,15 @@ class EWriteError : public Exception {
 
 // Makes `data` the whole content of the new file named by the library path.
 // The file appears whole or not at all, also after a kill or a power cut: the
-// bytes go to an unnamed temporary file in the target directory, which is
-// synced and then linked to the name. The directory is synced later, by
+// bytes go to a temporary file in the target directory, which is synced and
+// then given the name. The directory is synced later, by
 // sync_written_directories: until then a power cut can lose the name, never
-// leave it naming a file that is not whole. Where the
-// file system has no unnamed files a hidden temporary file beside the target
-// takes its place (a kill can leave that one behind).
+// leave it naming a file that is not whole. Where the system offers unnamed
+// files the temporary file has no name until then, so nothing is ever left
+// behind. Elsewhere it is a hidden file beside the target, named after the
+// target and the writing process so that no strip pattern matches it; one
+// that a kill or a power cut left behind is removed by the next write of this
+// kind into that directory, once its process no longer runs.
 // When a file of that name exists, it is kept unchanged and the write counts
 // as done: the program writes only names that it has just found missing, so
 // such a file is a whole one that another run wrote meanwhile. Another kind

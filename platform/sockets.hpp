@@ -1,7 +1,9 @@
 // The socket library as the components call it: the calls, records and error
 // numbers of Windows Sockets 1.1, on BSD sockets. Sends never raise SIGPIPE.
 // A blocking connect, send or receive gives up after a time limit without
-// progress and then fails with WSAETIMEDOUT, never "would block".
+// progress and then fails with WSAETIMEDOUT, never "would block"; a blocking
+// send hands over all its bytes or fails. Whether a socket that gave up is
+// asked again is for its user to decide.
 //
 // The C library may define htons and friends as macros; this header drops
 // them, so include it after any system header that brings them.

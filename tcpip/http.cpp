@@ -161,24 +161,15 @@ void T_HTTP::ProcessNext() {
 void T_HTTP::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& length,
                         std::int32_t size) {
   T_TcpIp::ReceiveBuf(socket, buffer, length, size);
-  if (length > 0) ResponseBytes += length;
-  if (!Async) CheckProgress();
-}
-
-void T_HTTP::CheckProgress() {
-  if (Closed) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - window_start_ < platform::sync_time_limit()) return;
-  if (ResponseBytes - window_bytes_ < min_progress_bytes) {
-    // A trickle: the transfer would hold the program for as long as the
-    // server likes.
-    Failed = true;
-    TimedOut = true;
-    Closed = true;
-    return;
-  }
-  window_start_ = now;
-  window_bytes_ = ResponseBytes;
+  if (length <= 0) return;
+  ResponseBytes += length;
+  if (State != st_http_header || ResponseBytes <= max_header_size) return;
+  // An endless header, or one line without end, would hold the program and
+  // grow its memory for as long as the server likes: the byte past the bound
+  // ends the header, and with it the transfer.
+  header_too_long_ = true;
+  Closed = true;
+  length = 0;
 }
 
 void T_HTTP::BuildRequest(TRequestKind kind) {
@@ -243,11 +234,11 @@ void T_HTTP::SendRequest() {
   ResponseBytes = 0;
   header_cut_ = false;
   too_large_ = false;
-  window_start_ = std::chrono::steady_clock::now();
-  window_bytes_ = 0;
+  header_too_long_ = false;
   if (RequestStream) RequestStream->SetPosition(0);
-  send_failed_ = !SendString(Socket, RequestLine);
-  if (!SendRequestStream()) send_failed_ = true;
+  // A send that fails leaves the socket failed, and so the transfer.
+  SendString(Socket, RequestLine);
+  SendRequestStream();
   State = st_http_header;
 }
 
@@ -273,7 +264,9 @@ void T_HTTP::ReceiveStep() {
       ReadLine(Socket, line);
       if (!line.empty()) Trace(tt_response, line);
       ParseHeaderLine(line);
-      if (line.empty()) {
+      if (line.empty() && header_too_long_) {
+        EndTransfer();
+      } else if (line.empty()) {
         // The end of the header, or of the connection while a line was read.
         header_cut_ = Closed;
         State = st_http_body;
@@ -311,9 +304,8 @@ void T_HTTP::ReceiveStep() {
 THttpOutcome T_HTTP::TransferOutcome() const {
   if (!connection_made_) return ho_no_connection;
   if (too_large_) return ho_too_large;
-  // A send that failed may have been the call that learnt of the reset that
-  // cut the answer short, so the answer cannot be trusted either.
-  if (Failed || send_failed_) return TimedOut ? ho_timed_out : ho_failed;
+  if (header_too_long_) return ho_header_too_long;
+  if (Failed) return TimedOut ? ho_timed_out : ho_failed;
   if (!StatusReceived) return ho_no_status;
   if (header_cut_) return ho_cut_short;
   if (ContentLength > 0 && Stream.Size() < static_cast<std::size_t>(ContentLength))

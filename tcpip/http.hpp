@@ -2,7 +2,6 @@
 // GET per connection, the body read until the server closes.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,7 +23,8 @@ enum THttpOutcome : std::uint8_t {
   ho_no_connection,  // the connection could not be made
   ho_failed,         // a reset or an error
   ho_timed_out,      // the time limit passed without progress, or with too little
-  ho_too_large,      // the body went past MaxBodySize
+  ho_too_large,      // the body went past max_body_size
+  ho_header_too_long,  // the header went past max_header_size
   ho_no_status,      // no status line was recognised
   ho_cut_short,      // closed in order, but inside the header or short of Content-Length
   ho_malformed,      // a status line or header value that is no number: Get raised
@@ -33,9 +33,9 @@ enum THttpOutcome : std::uint8_t {
 
 // The largest body a transfer takes; past it the transfer stops and fails.
 inline constexpr std::size_t max_body_size = 64u << 20;
-// A synchronous transfer that moves fewer bytes than this within one time
-// limit (platform::sync_time_limit) and has not ended fails.
-inline constexpr std::int64_t min_progress_bytes = 1024;
+// The most header bytes (status line and header lines with their line ends)
+// a transfer reads; past them the transfer stops and fails.
+inline constexpr std::int64_t max_header_size = 64 << 10;
 
 inline constexpr std::uint16_t st_http_ready = 112;    // the next queued operation may run
 inline constexpr std::uint16_t st_http_sending = 113;  // a request is being sent
@@ -77,7 +77,8 @@ class T_HTTP : public T_TcpIp {
   // Host and port from ConnectTarget, then the inherited resolve and connect.
   void OpenConnection() override;
   void CloseConnection() override;
-  // Counts the bytes of the current response.
+  // Counts the bytes of the current response and stops a header past its
+  // bound.
   void ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& length,
                   std::int32_t size) override;
 
@@ -138,15 +139,10 @@ class T_HTTP : public T_TcpIp {
   THttpOutcome TransferOutcome() const;
   // Back to idle after an exception: queue emptied, socket closed.
   void Recover();
-  // Fails the transfer when it moved too little within the time limit.
-  void CheckProgress();
-
   bool connection_made_ = false;  // the last Connect opened a socket
-  bool send_failed_ = false;      // a send of the request failed
   bool header_cut_ = false;       // the connection ended inside the header
   bool too_large_ = false;        // the body went past max_body_size
-  std::chrono::steady_clock::time_point window_start_;
-  std::int64_t window_bytes_ = 0;  // ResponseBytes when the window began
+  bool header_too_long_ = false;  // the header went past max_header_size
 };
 
 }  // namespace tcpip

@@ -2,6 +2,7 @@
 // queue, the window procedure, and the socket work shared by all descendants.
 #include "tcpip/tcpudp.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -86,6 +87,26 @@ std::string AddressToText(std::uint32_t address) {
     text += std::to_string((host_order >> shift) & 0xFFu);
   }
   return text;
+}
+
+void progress_window::restart(clock::time_point now, std::chrono::nanoseconds span) {
+  start_ = now;
+  slice_ = std::max(span / slices, std::chrono::nanoseconds(1));
+  recent_.clear();
+  recent_bytes_ = 0;
+}
+
+bool progress_window::add(clock::time_point now, std::int64_t bytes) {
+  const std::int64_t current = (now - start_) / slice_;
+  if (recent_.empty() || recent_.back().first != current) recent_.emplace_back(current, 0);
+  recent_.back().second += bytes;
+  recent_bytes_ += bytes;
+  // Slices older than one window fall out of it.
+  while (recent_.front().first <= current - slices) {
+    recent_bytes_ -= recent_.front().second;
+    recent_.pop_front();
+  }
+  return current < slices || recent_bytes_ >= min_progress_bytes;
 }
 
 T_Net_Component::T_Net_Component(platform::TComponent* AOwner) : TComponent(AOwner) {}
@@ -209,18 +230,29 @@ void T_tcpudp::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& lengt
   length = platform::recv(socket, static_cast<char*>(buffer), size, 0);
   if (length > 0) {
     Trace(tt_socket, "Received ", length, " bytes on socket ID ", socket);
-    return;
-  }
-  if (length < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
+  } else if (length < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
     length = 0;
     return;
+  } else {
+    Closed = true;
+    // 0 is the peer's orderly close; anything else is a failure.
+    if (length < 0) {
+      Failed = true;
+      TimedOut = platform::WSAGetLastError() == platform::WSAETIMEDOUT;
+    }
   }
+  if (!Async) CheckProgress(length > 0 ? length : 0);
+}
+
+void T_tcpudp::CheckProgress(std::int32_t received) {
+  // A connection that has ended, in order or not, has no trickle to stop.
+  if (Closed) return;
+  if (progress_.add(progress_window::clock::now(), received)) return;
+  // A trickle: the connection would hold the program for as long as the
+  // peer likes.
+  Failed = true;
+  TimedOut = true;
   Closed = true;
-  // 0 is the peer's orderly close; anything else is a failure.
-  if (length < 0) {
-    Failed = true;
-    TimedOut = platform::WSAGetLastError() == platform::WSAETIMEDOUT;
-  }
 }
 
 std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int32_t size) {
@@ -234,11 +266,17 @@ std::int32_t T_tcpudp::SendBuf(std::int32_t socket, const void* buffer, std::int
   if (Failed) return -1;
   const std::int32_t count = platform::send(socket, static_cast<const char*>(buffer), size, 0);
   if (count > 0) Trace(tt_socket, "Sent ", count, " bytes on socket ID ", socket);
-  if (count < 0 && platform::WSAGetLastError() == platform::WSAETIMEDOUT) {
-    Failed = true;
-    TimedOut = true;
-  }
+  if (count < 0) NoteSendFailure();
   return count;
+}
+
+void T_tcpudp::NoteSendFailure() {
+  const int error = platform::WSAGetLastError();
+  // In asynchronous mode a full socket buffer is no failure: the rest goes
+  // out when the socket says it can take more.
+  if (error == platform::WSAEWOULDBLOCK) return;
+  Failed = true;
+  TimedOut = error == platform::WSAETIMEDOUT;
 }
 
 bool T_tcpudp::SendString(std::int32_t socket, const std::string& text) {
@@ -292,6 +330,7 @@ void T_tcpudp::Connect() {
   Closed = false;
   Failed = false;
   TimedOut = false;
+  progress_.restart(progress_window::clock::now(), platform::sync_time_limit());
   State = st_ready;
 }
 

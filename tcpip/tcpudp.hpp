@@ -4,12 +4,15 @@
 // the host lookups.
 #pragma once
 
+#include <chrono>
 #include <concepts>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/classes.hpp"
 #include "platform/messages.hpp"
@@ -80,6 +83,29 @@ class tl_tcpip : public platform::TObject {
 
 class T_tcpudp;
 
+// A synchronous connection that receives fewer bytes than this within any
+// one time limit (platform::sync_time_limit) and has not ended fails.
+inline constexpr std::int64_t min_progress_bytes = 1024;
+
+// The bytes a connection received over the last time limit, counted in
+// sixtieths of it, so that a fast start does not pay for a trickle later.
+class progress_window {
+ public:
+  using clock = std::chrono::steady_clock;
+  // Starts counting afresh at `now`, over windows of `span`.
+  void restart(clock::time_point now, std::chrono::nanoseconds span);
+  // Counts `bytes` received at `now`. False when a whole window has passed
+  // since the restart and the last one brought fewer than min_progress_bytes.
+  bool add(clock::time_point now, std::int64_t bytes);
+
+ private:
+  static constexpr std::int64_t slices = 60;
+  clock::time_point start_;
+  std::chrono::nanoseconds slice_{1};
+  std::deque<std::pair<std::int64_t, std::int64_t>> recent_;  // slice, bytes; oldest first
+  std::int64_t recent_bytes_ = 0;
+};
+
 enum TSocketAction : std::uint8_t { sa_resolve = 0, sa_connect = 1, sa_disconnect = 3 };
 
 class tl_socket : public tl_tcpip {
@@ -149,13 +175,15 @@ class T_tcpudp : public T_Net_Component {
   std::uint16_t Port = 0;
   std::uint32_t Address = no_address;
   bool Closed = false;
-  // Set with Closed when a receive failed (a reset, an error, the time limit)
-  // or a send gave up at the time limit, rather than finding the connection
-  // ended in order; cleared by a successful Connect. A failed socket is not
-  // asked again, so one request waits at most one time limit.
+  // Set when a receive failed (a reset, an error, the time limit; Closed is
+  // set with it), when a send failed in any way, or when a synchronous
+  // connection received too little within a time limit, rather than finding
+  // the connection ended in order; cleared by a successful Connect. A failed
+  // socket is not asked again, so one request waits at most one time limit.
   bool Failed = false;
-  // Set with Failed when the failure was the time limit: the peer went
-  // silent rather than refusing or resetting. Cleared with Failed.
+  // Set with Failed when the failure was the time limit, or too little
+  // within it: the peer went silent or slow rather than refusing or
+  // resetting. Cleared with Failed.
   bool TimedOut = false;
   // The blocking connect of Socket succeeded: until a receive finds the end,
   // the socket is connected and Eof needs no system call to tell.
@@ -189,6 +217,12 @@ class T_tcpudp : public T_Net_Component {
   void RunFirstAction();
   // Frees every queued operation without running it.
   void DropActions();
+  // Marks the socket failed when a send failed otherwise than by "would block".
+  void NoteSendFailure();
+  // Counts a synchronous receive; a trickle fails the socket.
+  void CheckProgress(std::int32_t received);
+
+  progress_window progress_;
 
  private:
   static void append_part(std::string& text, std::string_view part) { text += part; }

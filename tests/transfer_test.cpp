@@ -96,7 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
         outcome_row{scripted_answer::bytes("no status line\r\n\r\nbody"), ho_no_status,
                     "error, failed", 4, "bytes, but no status line"},
         outcome_row{scripted_answer::closing(), ho_no_status, "error, failed", 0,
-                    "closed without a byte"}));
+                    "closed without a byte"},
+        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX: " + std::string(max_header_size, 'f')),
+                    ho_header_too_long, "error, failed", 0, "a header past the bound"},
+        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX-Long: ", ending::endless),
+                    ho_header_too_long, "error, failed", 0, "one header line without end"}));
 
 TEST(Outcome, NoConnectionIsAFailureOfItsOwnKind) {
   refused_port refused;
@@ -128,7 +132,7 @@ TEST(Outcome, ARequestThatCouldNotGoOutFailsWhateverCameBack) {
   });
   transfer t(server.url("/x"));
   platform::replace_send(real);
-  EXPECT_EQ(t.http.Stream.View(), "whole?");
+  EXPECT_EQ(t.http.Stream.Size(), 0u);
   EXPECT_EQ(t.http.Outcome, ho_failed);
   EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
 }
@@ -138,11 +142,13 @@ TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
   scripted_server server({scripted_answer::silent(),
                           scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
                               .cut_after(5000)
-                              .then(ending::silent)});
-  for (int request = 0; request < 2; ++request) {
+                              .then(ending::silent),
+                          scripted_answer::bytes("", ending::deaf).unprompted()});
+  for (int request = 0; request < 3; ++request) {
     const int before = platform::time_outs();
     T_HTTP http(nullptr);
     http.URL = server.url("/x");
+    if (request == 2) http.AdditionalHeader.Add(std::string(32u << 20, 'l'));
     http.Get();
     EXPECT_EQ(http.Outcome, ho_timed_out) << request;
     EXPECT_EQ(platform::time_outs() - before, 1)
@@ -150,31 +156,41 @@ TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
   }
 }
 
-TEST(TimeLimit, ATrickleFailsOnceAWindowBringsTooFewBytes) {
-  time_limit limit(400ms);
-  // A byte every 20 ms never lets a receive wait out the limit, but brings far
-  // fewer than the bytes one window asks for.
-  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
-                              .in_pieces(1)
-                              .paced(20ms)});
-  const int before = platform::time_outs();
-  transfer t(server.url("/x"));
-  EXPECT_EQ(t.http.Outcome, ho_timed_out);
-  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
-  EXPECT_LT(t.http.ResponseBytes, static_cast<std::int64_t>(body_of_10000.size()));
-  EXPECT_EQ(platform::time_outs(), before) << "no single receive gave up";
+// The header and 2,000 bytes at once, then a byte every 20 ms.
+scripted_answer fast_start_then_trickle() {
+  scripted_answer answer{true, std::vector<std::string>(101, "x"), ending::close, 20ms};
+  answer.writes[0] = "HTTP/1.0 200 OK\r\n\r\n" + std::string(2000, 'b');
+  return answer;
 }
 
-TEST(TimeLimit, ASlowButSteadyTransferIsNoTrickle) {
-  time_limit limit(300ms);
-  // 2,000 bytes every 100 ms: more than the bytes of any window asks for.
-  scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
-                              .in_pieces(2000)
-                              .paced(100ms)});
+struct pace_row {
+  scripted_answer answer;
+  THttpOutcome outcome;
+  const char* why;
+};
+
+class Pace : public testing::TestWithParam<pace_row> {};
+
+// No pause reaches the time limit: only the bytes of the last one decide.
+TEST_P(Pace, DecidesByTheBytesOfAnyOneTimeLimit) {
+  time_limit limit(1000ms);
+  scripted_server server({GetParam().answer});
+  const int before = platform::time_outs();
   transfer t(server.url("/x"));
-  EXPECT_EQ(t.http.Outcome, ho_complete);
-  EXPECT_EQ(t.http.Stream.Size(), body_of_10000.size());
+  EXPECT_EQ(t.http.Outcome, GetParam().outcome) << GetParam().why;
+  EXPECT_EQ(platform::time_outs(), before) << "no single receive gave up: " << GetParam().why;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Transfers, Pace,
+    testing::Values(
+        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(1).paced(20ms),
+                 ho_timed_out, "a byte every 20 ms brings too few bytes"},
+        pace_row{fast_start_then_trickle(), ho_timed_out, "a fast start does not pay for a trickle later"},
+        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(2000).paced(300ms),
+                 ho_complete, "2,000 bytes every 300 ms is no trickle"},
+        pace_row{scripted_answer{true, {"HTTP/1.0 200 OK\r\n\r\nsmall", "er", ""}, ending::close, 600ms},
+                 ho_complete, "too few bytes, but an orderly close after one time limit"}));
 
 TEST(BodyBound, AnEndlessBodyStopsAtTheBoundWithBoundedMemory) {
   scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, "start").then(

@@ -734,14 +734,53 @@ bool write_unnamed(const target_directory& dir, const std::string& name, std::st
   return errno == EEXIST && dir.holds_file(name);
 }
 
+// The process that made a named temporary file ".NAME.part-PID-XXXXXX", or 0
+// when the name is not of that form.
+pid_t maker_of(std::string_view file) {
+  const auto mark = file.rfind(".part-");
+  if (file.empty() || file[0] != '.' || mark == std::string_view::npos || mark == 0) return 0;
+  const std::string_view rest = file.substr(mark + 6);
+  const auto dash = rest.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash > 9 || rest.size() != dash + 7) return 0;
+  pid_t maker = 0;
+  for (const char c : rest.substr(0, dash)) {
+    if (c < '0' || c > '9') return 0;
+    maker = maker * 10 + (c - '0');
+  }
+  return maker;
+}
+
+bool process_runs(pid_t id) { return ::kill(id, 0) == 0 || errno == EPERM; }
+
+// Removes the named temporary files that processes which no longer run
+// (killed, or the machine went down) left in the directory. Files of a
+// process that still runs stay: it may be about to put them in place.
+void remove_leftovers(const target_directory& dir) {
+  const int fd = ::openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;  // an unreadable directory cannot be searched
+  DIR* listing = ::fdopendir(fd);
+  if (!listing) {
+    ::close(fd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(listing)) {
+    const pid_t maker = maker_of(entry->d_name);
+    if (maker <= 0 || maker == ::getpid() || process_runs(maker)) continue;
+    ::unlinkat(dir.fd(), entry->d_name, 0);
+  }
+  ::closedir(listing);
+}
+
 // The named way, where the file system offers no unnamed files (or no /proc
 // to link them by): a hidden temporary file beside the target, removed on
 // every failure. A kill or a power cut while it exists leaves it behind, as
-// ".NAME.part-XXXXXX", which is never taken for the file itself.
+// ".NAME.part-PID-XXXXXX", which is never taken for the file itself and which
+// the next named write into the directory removes.
 void write_named(const target_directory& dir, const std::string& name, std::string_view data,
                  std::string_view library_path) {
+  remove_leftovers(dir);
   const dir_identity before = dir.identity();
-  std::string path = dir.path() + "." + name + ".part-XXXXXX";
+  std::string path = dir.path() + "." + name + ".part-" + std::to_string(::getpid()) + "-XXXXXX";
   const int fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) fail_create(library_path, errno);
   struct temporary {

@@ -352,18 +352,41 @@ int listen(TSocket s, int backlog) {
   return 0;
 }
 
+namespace {
+
+// A blocking send: everything goes out, or the call fails, at the latest
+// after the time limit without progress (the kernel's own time-out would
+// count from the start of the call and hand back a part).
+int send_all(TSocket s, const char* buf, int len, int flags) {
+  int sent = 0;
+  while (sent < len) {
+    const ssize_t n =
+        ::send(s, buf + sent, static_cast<std::size_t>(len - sent), flags | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail_with_errno(errno);
+    if (const int error = wait_ready(s, POLLOUT); error != 0) return fail_with_errno(error);
+  }
+  return len;
+}
+
+}  // namespace
+
 int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   if (s < 0) return fail_with_errno(ENOTSOCK);
   if (len < 0) return fail_with_errno(EINVAL);
+  const int send_flags = flags | MSG_NOSIGNAL;
+  if (!non_blocking(s)) return send_all(s, buf, len, send_flags);
   ssize_t sent;
-  do sent = ::send(s, buf, static_cast<std::size_t>(len), flags | MSG_NOSIGNAL);
+  do sent = ::send(s, buf, static_cast<std::size_t>(len), send_flags);
   while (sent < 0 && errno == EINTR);
   if (sent >= 0) return static_cast<int>(sent);
   const int error = errno;
-  if (error != EAGAIN && error != EWOULDBLOCK) return fail_with_errno(error);
-  // A blocking send that made no progress within the time limit has failed.
-  if (!non_blocking(s)) return fail_with_errno(ETIMEDOUT);
-  change_registration(s, [](registration& r) { r.write_armed = true; });
+  if (error == EAGAIN || error == EWOULDBLOCK)
+    change_registration(s, [](registration& r) { r.write_armed = true; });
   return fail_with_errno(error);
 }
 

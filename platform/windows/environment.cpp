@@ -18,7 +18,9 @@ bool detail::system_environment_variable(std::string_view name, std::string& val
         GetEnvironmentVariableA(key.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) {
       // An empty value and a missing variable both give 0; only the error tells.
-      return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+      if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+      value.clear();
+      return true;
     }
     if (length < buffer.size()) {
       value.assign(buffer.data(), length);

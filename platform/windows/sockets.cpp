@@ -18,11 +18,9 @@ namespace platform {
 namespace {
 
 // What the system does not keep about a socket: whether the caller made it
-// non-blocking (registered it for events, and for which), and whether a
-// blocking call gave up on it, after which it stays failed.
+// non-blocking (registered it for events, and for which).
 struct socket_record {
   bool registered = false;
-  bool gave_up = false;
   HWND window = 0;
   std::uint32_t msg = 0;
   std::int32_t mask = 0;
@@ -96,11 +94,10 @@ int wait_ready(TSocket s, readiness what) {
   return 0;
 }
 
-// A blocking call that found no progress within the limit: the socket stays
-// failed from now on.
-int give_up(TSocket s) {
+// A blocking call that found no progress within the limit. Whether the
+// socket is asked again is for its user to decide.
+int give_up() {
   detail::count_time_out();
-  change_record(s, [](socket_record& r) { r.gave_up = true; });
   return fail_with(WSAETIMEDOUT);
 }
 
@@ -145,9 +142,17 @@ void finish_lookup(TMessage& message) {
                MakeLParam(0, static_cast<std::uint16_t>(error)));
 }
 
+// The helper window of the calling thread, made at its first lookup and
+// freed when the thread ends.
 HWND lookup_helper() {
-  thread_local HWND helper = AllocateHWnd(finish_lookup);
-  return helper;
+  struct helper_window {
+    HWND window = AllocateHWnd(finish_lookup);
+    ~helper_window() {
+      if (window != 0) DeallocateHWnd(window);
+    }
+  };
+  thread_local helper_window helper;
+  return helper.window;
 }
 
 }  // namespace
@@ -185,10 +190,17 @@ TSocket socket(int af, int type, int protocol) {
     ::closesocket(s);
     return fail_with(WSAEMFILE);
   }
-  // Not inherited by programs the process starts; non-blocking underneath.
-  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  // Not inherited by programs the process starts; non-blocking underneath,
+  // or a blocking call could wait for ever: a socket that cannot be made so
+  // is no socket.
   u_long on = 1;
-  ::ioctlsocket(s, FIONBIO, &on);
+  if (!SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0) ||
+      ::ioctlsocket(s, FIONBIO, &on) != 0) {
+    // The system's last error serves both calls.
+    const int error = ::WSAGetLastError();
+    ::closesocket(s);
+    return fail_with(error != 0 ? error : WSAEINVAL);
+  }
   const auto handle = static_cast<TSocket>(s);
   std::lock_guard lock(sockets_mutex);
   sockets[handle] = socket_record{};
@@ -199,7 +211,6 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
   if (s < 0) return fail_with(WSAENOTSOCK);
   if (!name || namelen < static_cast<int>(sizeof(TSockAddrIn))) return fail_with(WSAEFAULT);
   const socket_record record = record_of(s);
-  if (record.gave_up) return fail_with(WSAETIMEDOUT);
   const sockaddr_in address = to_native(*name);
   const int result =
       ::connect(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -207,7 +218,7 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
   const int error = ::WSAGetLastError();
   if (record.registered || error != WSAEWOULDBLOCK) return fail_with(error);
   const int waited = wait_ready(s, readiness::connect);
-  if (waited == WSAETIMEDOUT) return give_up(s);
+  if (waited == WSAETIMEDOUT) return give_up();
   if (waited != 0) return fail_with(waited);
   return succeed(0);
 }
@@ -231,7 +242,6 @@ int detail::system_send(TSocket s, const char* buf, int len, int flags) {
   if (len < 0) return fail_with(WSAEINVAL);
   const socket_record record = record_of(s);
   if (record.registered) return ::send(native(s), buf, len, flags);
-  if (record.gave_up) return fail_with(WSAETIMEDOUT);
   // Blocking: everything goes out, or the call fails.
   int sent = 0;
   while (sent < len) {
@@ -242,7 +252,7 @@ int detail::system_send(TSocket s, const char* buf, int len, int flags) {
     }
     if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
     const int waited = wait_ready(s, readiness::write);
-    if (waited == WSAETIMEDOUT) return give_up(s);
+    if (waited == WSAETIMEDOUT) return give_up();
     if (waited != 0) return fail_with(waited);
   }
   return len;
@@ -252,13 +262,12 @@ int detail::system_recv(TSocket s, char* buf, int len, int flags) {
   if (s < 0) return fail_with(WSAENOTSOCK);
   if (len < 0) return fail_with(WSAEINVAL);
   const socket_record record = record_of(s);
-  if (record.gave_up) return fail_with(WSAETIMEDOUT);
   for (;;) {
     const int n = ::recv(native(s), buf, len, flags);
     if (n >= 0) return succeed(n);
     if (record.registered || ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
     const int waited = wait_ready(s, readiness::read);
-    if (waited == WSAETIMEDOUT) return give_up(s);
+    if (waited == WSAETIMEDOUT) return give_up();
     if (waited != 0) return fail_with(waited);
   }
 }

@@ -287,6 +287,9 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
     case scripted_answer::ending::silent:
       while (open) read_some();
       break;
+    case scripted_answer::ending::deaf:
+      pause_unless_stopping(std::chrono::minutes(10));
+      break;
     case scripted_answer::ending::endless: {
       const std::string filler(65536, 'x');
       while (sending && calls::send_all(fd, filler)) {

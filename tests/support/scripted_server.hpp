@@ -35,6 +35,7 @@ struct scripted_answer {
     reset,   // abort with a reset after the writes
     silent,  // after the writes say nothing more and keep the connection open
     endless,  // after the writes send filler bytes until the client goes
+    deaf,     // after the writes neither read nor send until the server stops
   };
 
   // Wait for the request's empty line (or the end of the connection) before

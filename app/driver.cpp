@@ -12,6 +12,7 @@ namespace app {
 void main_block() {
   Settings = TSettings{};
   std::cout << "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+  HandleHelpWords(qlib::command_tail());
   HandleOptions(DefaultParams);
   HandleOptions(qlib::command_tail());
   DownloadRun();

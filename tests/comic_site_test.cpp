@@ -195,7 +195,8 @@ TEST(ComicSite, TheMonthGridLinksEachArchivedDayOnceFromMondayOn) {
 
 struct nav_case {
   sys_days day;
-  std::vector<std::string> links;  // the day links of the page, in order
+  std::vector<std::string> links;  // the day links of the navigation, in order
+  const char* next;                // the strip's link, if any
   const char* reason;
 };
 
@@ -206,17 +207,22 @@ TEST_P(DayNavigation, LinksOnlyToArchivedDays) {
   const server::archive_window five{sys_days{year{2024} / 3 / 4}, 5};
   const auto& row = GetParam();
   const std::string page = server::day_page(comic("quorvel"), row.day, five);
-  std::vector<std::string> expected;
-  for (const std::string& name : row.links) expected.push_back("/comics/quorvel/archive/cal-" + name + ".html");
+  std::vector<std::string> nav;
+  for (const std::string& name : row.links) nav.push_back("/comics/quorvel/archive/cal-" + name + ".html");
+  // The navigation above and below the strip; the strip leads to the next day.
+  std::vector<std::string> expected = nav;
+  if (row.next) expected.push_back("/comics/quorvel/archive/cal-" + std::string(row.next) + ".html");
+  expected.insert(expected.end(), nav.begin(), nav.end());
   EXPECT_EQ(day_links(page), expected) << row.reason;
+  EXPECT_EQ(count_lines_containing(page, "<a href=\"/comics/quorvel/archive/random\">Random</a>"), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ComicSite, DayNavigation,
-    testing::Values(nav_case{sys_days{year{2024} / 3 / 2}, {"20240229", "20240301", "20240303", "20240304"},
+    testing::Values(nav_case{sys_days{year{2024} / 3 / 2}, {"20240229", "20240301", "20240303", "20240304"}, "20240303",
                              "first, previous, next, latest"},
-                    nav_case{sys_days{year{2024} / 3 / 4}, {"20240229", "20240303"}, "the latest day: no next, no latest"},
-                    nav_case{sys_days{year{2024} / 2 / 29}, {"20240301", "20240304"}, "29 February, the first: no first, no previous"}));
+                    nav_case{sys_days{year{2024} / 3 / 4}, {"20240229", "20240303"}, nullptr, "the latest day: no next, no latest"},
+                    nav_case{sys_days{year{2024} / 2 / 29}, {"20240301", "20240304"}, "20240301", "29 February, the first: no first, no previous"}));
 
 TEST(ComicSite, DayPagesNameTheirDateAsAHeading) {
   const std::string page = server::day_page(comic("quorvel"), window.today, window);

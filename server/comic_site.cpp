@@ -294,10 +294,11 @@ std::string day_link(const app::TComic& comic, std::optional<day> to, std::strin
   return to ? link(day_path(comic, *to), text) : "<span>" + escape_html(text) + "</span>";
 }
 
-std::string day_navigation(const app::TComic& comic, day d, const comic_days& held) {
+std::string day_navigation(const app::TComic& comic, day d, const comic_days& held,
+                           std::string_view label) {
   const bool first = d <= held.first();
   const bool latest = d >= held.last();
-  std::string nav = "<nav class=\"days\">\n";
+  std::string nav = "<nav class=\"days\" aria-label=\"" + std::string(label) + "\">\n";
   nav += day_link(comic, first ? std::nullopt : std::optional(held.first()), "First") + "\n";
   nav += day_link(comic, held.before(d), "Previous") + "\n";
   nav += link(calendar_path(comic), "Archive") + "\n";
@@ -355,7 +356,8 @@ std::string calendar_page(const app::TComic& comic, const strip_source& source) 
   if (!held.empty())
     page += " " + link(day_path(comic, held.last()), "The latest strip") + ", " +
             calendar_date(held.last()) + ".";
-  page += " " + link(feed_path(comic), "Follow it (Atom feed)") + ".</p>\n";
+  page += " <a href=\"" + feed_path(comic) + "\" type=\"" + std::string(feed_type) +
+          "\">Follow it (Atom feed)</a>.</p>\n";
   // The form works without JavaScript: Go asks this page again with the
   // choice, and the server sends the browser on to the chosen day.
   page += "<form action=\"" + base + "\" method=\"get\">\n<label for=\"day\">Go to a day</label>\n";
@@ -393,12 +395,12 @@ std::optional<std::string> year_page(const app::TComic& comic, int year, const s
 std::string day_page(const app::TComic& comic, day d, const strip_source& source) {
   const std::string title = display_title(comic.Title);
   const comic_days held = source.days(comic);
-  const std::string navigation = day_navigation(comic, d, held);
+
   const auto next = held.after(d);
   std::string page = page_head(title + " for " + long_date(d), &comic);
   page += "<h1>" + link(calendar_path(comic), title) + "</h1>\n";
   page += "<h2>" + long_date(d) + "</h2>\n";
-  page += navigation;
+  page += day_navigation(comic, d, held, "Days");
   // The strip leads on to the next day, as readers of comics sites expect.
   page += "<p class=\"strip\">\n";
   if (next) page += "<a href=\"" + day_path(comic, *next) + "\" title=\"Next\">\n";
@@ -412,7 +414,7 @@ std::string day_page(const app::TComic& comic, day d, const strip_source& source
                        title + ", Sunday extra");
     page += "</p>\n";
   }
-  page += navigation;
+  page += day_navigation(comic, d, held, "Days, below the strip");
   page += page_end;
   return page;
 }

@@ -15,6 +15,7 @@ namespace app {
 void main_block() {
   Settings = TSettings{};
   std::cout << "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
+  HandleHelpWords(qlib::command_tail());
   HandleOptions(DefaultParams);
   // The options are read from a short string: a longer line would lose its
   // end without a word (a later /mode, say), so it ends the run instead.

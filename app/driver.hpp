@@ -3,8 +3,9 @@
 
 namespace app {
 
-// Writes the banner and an empty line, reads DefaultParams and then the
-// command line into Settings, and runs the download.
+// Writes the banner and an empty line, answers a command line that is only a
+// help word, reads DefaultParams and then the command line into Settings, and
+// runs the download.
 void main_block();
 
 }  // namespace app

@@ -86,4 +86,11 @@ void HandleOptions(std::string_view line, TSettings& settings) {
 
 void HandleOptions(std::string_view line) { HandleOptions(line, Settings); }
 
+void HandleHelpWords(std::string_view command_line) {
+  const std::string word = qlib::lower_ascii(qlib::trim_blanks(command_line));
+  if (word != "--help" && word != "-h" && word != "-?" && word != "/?") return;
+  std::cout << UsageText();
+  qlib::halt(0);
+}
+
 }  // namespace app

@@ -30,6 +30,13 @@ inline constexpr std::string_view DefaultParams = "/target=. /mode=quorvel";
 void HandleOptions(std::string_view line, TSettings& settings);
 void HandleOptions(std::string_view line);
 
+// A command line that is only "--help", "-h", "-?" or "/?" (in any letter
+// case, blanks around it aside) prints the usage text and ends the program
+// with exit code 0, as "/help" does; any other line is left to HandleOptions.
+// The parser would read "--help" as a comment and "-h" and "/?" as unknown
+// names, and go on to download.
+void HandleHelpWords(std::string_view command_line);
+
 // The usage text and the comic list, each line ended by a line break.
 std::string UsageText();
 std::string ComicList();

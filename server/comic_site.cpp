@@ -2,7 +2,9 @@
 #include "server/comic_site.hpp"
 
 #include <optional>
+#include <random>
 
+#include "server/comic_feed.hpp"
 #include "server/strip_gif.hpp"
 
 namespace server {
@@ -17,8 +19,10 @@ constexpr std::string_view strip_suffix = ".gif";
 // The name of the calendar's selection list, and so of its form's query.
 constexpr std::string_view choice_name = "day";
 
-const day first_day = std::chrono::sys_days{std::chrono::year{1} / 1 / 1};
-
+constexpr std::string_view year_prefix = "year-";
+constexpr std::string_view feed_name = "feed.atom";
+// Sends the browser on to a day of the comic's archive, chosen at random.
+constexpr std::string_view random_name = "random";
 // Small enough to read at once; narrow screens get one column of everything.
 constexpr std::string_view stylesheet = R"(body {
   margin: 0;
@@ -46,6 +50,7 @@ img { max-width: 100%; height: auto; }
 .days { display: flex; flex-wrap: wrap; gap: 0.25rem 1.25rem; margin: 0.5rem 0 1rem; }
 .days span { color: #999; }
 .strip img { background: #fff; border: 1px solid #ccc; }
+.years { display: flex; flex-wrap: wrap; gap: 0.25rem 1rem; margin: 0.5rem 0 1rem; }
 form { margin: 1rem 0; }
 select, button { font: inherit; padding: 0.25rem 0.5rem; }
 .months { display: flex; flex-wrap: wrap; gap: 1.5rem; }
@@ -63,23 +68,21 @@ select, button { font: inherit; padding: 0.25rem 0.5rem; }
 }
 )";
 
-std::string page_head(std::string_view title) {
-  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-         escape_html(title) + "</title>\n<link rel=\"stylesheet\" href=\"" +
-         std::string(stylesheet_path) +
-         "\">\n"
-         // An empty icon, so that browsers do not ask for /favicon.ico.
-         "<link rel=\"icon\" href=\"data:,\">\n</head>\n<body>\n"
-         "<header><a href=\"/\">Comics</a></header>\n<main>\n";
+// With a comic, the page names the comic's feed.
+std::string page_head(std::string_view title, const app::TComic* comic = nullptr) {
+  std::string head = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                     "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+                     escape_html(title) + "</title>\n<link rel=\"stylesheet\" href=\"" +
+                     std::string(stylesheet_path) + "\">\n";
+  if (comic)
+    head += "<link rel=\"alternate\" type=\"" + std::string(feed_type) + "\" title=\"" +
+            escape_html(display_title(comic->Title)) + "\" href=\"" + feed_path(*comic) + "\">\n";
+  // An empty icon, so that browsers do not ask for /favicon.ico.
+  return head + "<link rel=\"icon\" href=\"data:,\">\n</head>\n<body>\n"
+                "<header><a href=\"/\">Comics</a></header>\n<main>\n";
 }
 
 constexpr std::string_view page_end = "</main>\n</body>\n</html>\n";
-
-// "1 day", "30 days"
-std::string days_text(int count) {
-  return std::to_string(count) + (count == 1 ? " day" : " days");
-}
 
 std::string link(std::string_view href, std::string_view text) {
   return "<a href=\"" + std::string(href) + "\">" + escape_html(text) + "</a>";
@@ -102,20 +105,55 @@ std::optional<day> dated_name(std::string_view name, std::string_view prefix,
   return parse_compact_date(name.substr(prefix.size(), 8));
 }
 
-response serve_comic(const app::TComic& comic, std::string_view rest, const archive_window& window) {
-  if (rest.empty()) return html(calendar_page(comic, window));
-  if (const auto d = dated_name(rest, day_prefix, day_suffix); d && window.holds(*d))
-    return html(day_page(comic, *d, window));
+// "year-YYYY.html": the year of a year page.
+std::optional<int> year_name(std::string_view name) {
+  if (name.size() != year_prefix.size() + 4 + day_suffix.size()) return std::nullopt;
+  if (name.substr(0, year_prefix.size()) != year_prefix || name.substr(year_prefix.size() + 4) != day_suffix)
+    return std::nullopt;
+  int year = 0;
+  for (char c : name.substr(year_prefix.size(), 4)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    year = year * 10 + (c - '0');
+  }
+  return year;
+}
+
+response gif(std::optional<std::string> bytes) {
+  if (!bytes) return status_page(404);
+  return {200, "image/gif", std::move(*bytes)};
+}
+
+// A held day chosen at random; the comic holds at least one.
+day random_day(const comic_days& held) {
+  thread_local std::minstd_rand generator{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, held.days.size() - 1);
+  return held.days[pick(generator)];
+}
+
+response random_answer(const app::TComic& comic, const strip_source& source) {
+  const comic_days held = source.days(comic);
+  if (held.empty()) return status_page(404);
+  response answer = status_page(303);
+  answer.location = day_path(comic, random_day(held));
+  return answer;
+}
+
+response serve_comic(const app::TComic& comic, std::string_view rest, const strip_source& source) {
+  if (rest.empty()) return html(calendar_page(comic, source));
+  if (rest == random_name) return random_answer(comic, source);
+  if (rest == feed_name) return {200, std::string(feed_type), comic_feed(comic, source)};
+  if (const auto d = dated_name(rest, day_prefix, day_suffix); d && source.days(comic).holds(*d))
+    return html(day_page(comic, *d, source));
+  if (const auto year = year_name(rest)) {
+    if (auto page = year_page(comic, *year, source)) return html(std::move(*page));
+    return status_page(404);
+  }
   if (rest.substr(0, images_segment.size()) != images_segment) return status_page(404);
 
   const std::string_view name = rest.substr(images_segment.size());
   const std::string image_prefix = std::string(comic.Key) + "-";
-  const std::string title = display_title(comic.Title);
-  if (const auto d = dated_name(name, image_prefix, strip_suffix); d && window.holds(*d))
-    return {200, "image/gif", strip_gif(title, comic.Key, *d)};
-  if (const auto d = dated_name(name, image_prefix, extra_suffix);
-      d && window.holds(*d) && is_sunday(*d))
-    return {200, "image/gif", extra_gif(title, comic.Key, *d)};
+  if (const auto d = dated_name(name, image_prefix, strip_suffix)) return gif(source.strip(comic, *d, false));
+  if (const auto d = dated_name(name, image_prefix, extra_suffix)) return gif(source.strip(comic, *d, true));
   return status_page(404);
 }
 
@@ -163,25 +201,24 @@ std::optional<std::string> query_field(std::string_view query, std::string_view 
 // a chosen day page in its query gets that day's page. A choice that is no
 // archived day of that comic gets the calendar itself.
 std::optional<response> chosen_day(std::string_view path, std::string_view query,
-                                   const archive_window& window) {
+                                   const strip_source& source) {
   if (query.empty()) return std::nullopt;
   const auto choice = query_field(query, choice_name);
   if (!choice) return std::nullopt;
   for (const app::TComic& comic : app::Comics) {
     const std::string base = calendar_path(comic);
     if (path != base) continue;
-    if (choice->compare(0, base.size(), base) != 0) return std::nullopt;
+    if (!source.shows(comic) || choice->compare(0, base.size(), base) != 0) return std::nullopt;
     const auto d = dated_name(std::string_view(*choice).substr(base.size()), day_prefix, day_suffix);
-    if (!d || !window.holds(*d)) return std::nullopt;
-    return html(day_page(comic, *d, window));
+    if (!d || !source.days(comic).holds(*d)) return std::nullopt;
+    return html(day_page(comic, *d, source));
   }
   return std::nullopt;
 }
 
 // One month of the calendar as a table of weeks from Monday to Sunday; the
 // archived days are links to their pages.
-std::string month_table(const app::TComic& comic, std::chrono::year_month month,
-                        const archive_window& window) {
+std::string month_table(const app::TComic& comic, std::chrono::year_month month, const comic_days& held) {
   using namespace std::chrono;
   const day first = sys_days{month / 1};
   const day last = sys_days{month / std::chrono::last};
@@ -199,7 +236,7 @@ std::string month_table(const app::TComic& comic, std::chrono::year_month month,
       column = 0;
     }
     const std::string number = std::to_string(static_cast<unsigned>(year_month_day{d}.day()));
-    table += "<td>" + (window.holds(d) ? link(day_path(comic, d), number) : number) + "</td>";
+    table += "<td>" + (held.holds(d) ? link(day_path(comic, d), number) : number) + "</td>";
     ++column;
   }
   for (; column < 7; ++column) table += "<td></td>";
@@ -207,18 +244,49 @@ std::string month_table(const app::TComic& comic, std::chrono::year_month month,
   return table;
 }
 
-// The months that hold archived days, newest first.
-std::string month_grid(const app::TComic& comic, const archive_window& window) {
+// The months from `newest` back to `oldest` that hold archived days, newest first.
+std::string month_grid(const app::TComic& comic, const comic_days& held, day newest_day, day oldest_day) {
   using namespace std::chrono;
-  if (window.days <= 0) return "<p>No strips are archived.</p>\n";
-  const year_month_day newest{window.today};
-  const year_month_day oldest{window.oldest()};
+  const year_month_day newest{newest_day};
+  const year_month_day oldest{oldest_day};
   const year_month stop = oldest.year() / oldest.month();
   std::string grid = "<div class=\"months\">\n";
-  for (year_month month = newest.year() / newest.month(); month >= stop; month -= months{1})
-    grid += month_table(comic, month, window);
+  for (year_month month = newest.year() / newest.month(); month >= stop; month -= months{1}) {
+    const auto next = held.after(sys_days{month / 1} - days{1});
+    if (!next || *next > sys_days{month / std::chrono::last}) continue;
+    grid += month_table(comic, month, held);
+  }
   grid += "</div>\n";
   return grid;
+}
+
+int year_of(day d) { return static_cast<int>(std::chrono::year_month_day{d}.year()); }
+
+// Whether the comic's days span more than one year: its calendar then shows
+// one year at a time.
+bool by_year(const comic_days& held) { return !held.empty() && year_of(held.first()) != year_of(held.last()); }
+
+std::string year_path(const app::TComic& comic, int year) {
+  return calendar_path(comic) + std::string(year_prefix) + std::to_string(year) + std::string(day_suffix);
+}
+
+// Links to every year that holds days, newest first; the year shown is no link.
+std::string year_menu(const app::TComic& comic, const comic_days& held, int shown) {
+  std::string menu = "<nav class=\"years\" aria-label=\"Years\">\n";
+  for (int year = year_of(held.last()); year >= year_of(held.first()); --year) {
+    const auto in_year = held.after(std::chrono::sys_days{std::chrono::year{year} / 1 / 1} - std::chrono::days{1});
+    if (!in_year || year_of(*in_year) != year) continue;
+    menu += (year == shown ? "<span>" + std::to_string(year) + "</span>"
+                           : link(year_path(comic, year), std::to_string(year))) + "\n";
+  }
+  return menu + "</nav>\n";
+}
+
+// The grid of one year's months.
+std::string year_grid(const app::TComic& comic, const comic_days& held, int year) {
+  using namespace std::chrono;
+  return month_grid(comic, held, sys_days{std::chrono::year{year} / 12 / 31},
+                    sys_days{std::chrono::year{year} / 1 / 1});
 }
 
 // A link to another day, or its plain name where there is none to go to.
@@ -226,26 +294,23 @@ std::string day_link(const app::TComic& comic, std::optional<day> to, std::strin
   return to ? link(day_path(comic, *to), text) : "<span>" + escape_html(text) + "</span>";
 }
 
+std::string day_navigation(const app::TComic& comic, day d, const comic_days& held,
+                           std::string_view label) {
+  const bool first = d <= held.first();
+  const bool latest = d >= held.last();
+  std::string nav = "<nav class=\"days\" aria-label=\"" + std::string(label) + "\">\n";
+  nav += day_link(comic, first ? std::nullopt : std::optional(held.first()), "First") + "\n";
+  nav += day_link(comic, held.before(d), "Previous") + "\n";
+  nav += link(calendar_path(comic), "Archive") + "\n";
+  nav += link(calendar_path(comic) + std::string(random_name), "Random") + "\n";
+  nav += day_link(comic, held.after(d), "Next") + "\n";
+  nav += day_link(comic, latest ? std::nullopt : std::optional(held.last()), "Latest") + "\n";
+  return nav + "</nav>\n";
+}
+
 }  // namespace
 
-bool archive_window::holds(day d) const {
-  return d <= today && d > today - std::chrono::days{days} && d >= first_day;
-}
-
-day archive_window::oldest() const {
-  if (days <= 0) return today;
-  const day start = today - std::chrono::days{days - 1};
-  return start < first_day ? first_day : start;
-}
-
-std::string display_title(std::string_view title) {
-  std::string out;
-  for (std::size_t i = 0; i < title.size(); ++i) {
-    out += title[i];
-    if (title[i] == '&' && i + 1 < title.size() && title[i + 1] == '&') ++i;
-  }
-  return out;
-}
+std::string feed_path(const app::TComic& comic) { return calendar_path(comic) + std::string(feed_name); }
 
 std::string escape_html(std::string_view text) {
   std::string out;
@@ -281,91 +346,113 @@ std::string image_path(const app::TComic& comic, std::string_view name) {
   return calendar_path(comic) + std::string(images_segment) + std::string(name);
 }
 
-std::string calendar_page(const app::TComic& comic, const archive_window& window) {
+std::string calendar_page(const app::TComic& comic, const strip_source& source) {
   const std::string title = display_title(comic.Title);
   const std::string base = calendar_path(comic);
-  std::string page = page_head(title + ": the archive");
+  const comic_days held = source.days(comic);
+  std::string page = page_head(title + ": the archive", &comic);
   page += "<h1>" + escape_html(title) + "</h1>\n";
-  page += "<p>The strips of the last " + days_text(window.days) + ".";
-  if (window.days > 0)
-    page += " " + link(day_path(comic, window.today), "The latest strip") + ", " +
-            calendar_date(window.today) + ".";
-  page += "</p>\n";
+  page += "<p>" + escape_html(source.summary(held));
+  if (!held.empty())
+    page += " " + link(day_path(comic, held.last()), "The latest strip") + ", " +
+            calendar_date(held.last()) + ".";
+  page += " <a href=\"" + feed_path(comic) + "\" type=\"" + std::string(feed_type) +
+          "\">Follow it (Atom feed)</a>.</p>\n";
   // The form works without JavaScript: Go asks this page again with the
   // choice, and the server sends the browser on to the chosen day.
   page += "<form action=\"" + base + "\" method=\"get\">\n<label for=\"day\">Go to a day</label>\n";
   page += "<select id=\"day\" name=\"" + std::string(choice_name) +
           "\" onchange=\"if (this.value) location.href = this.value\">\n";
   page += "<option value=\"\">Choose a day</option>\n";
-  for (day d = window.today; window.holds(d); d -= std::chrono::days{1})
-    page += "<option value=\"" + day_path(comic, d) + "\">" + calendar_date(d) + "\n";
+  for (auto d = held.days.rbegin(); d != held.days.rend(); ++d)
+    page += "<option value=\"" + day_path(comic, *d) + "\">" + calendar_date(*d) + "\n";
   page += "</select>\n<button type=\"submit\">Go</button>\n</form>\n";
-  page += month_grid(comic, window);
+  if (held.empty()) {
+    page += "<p>No strips are archived.</p>\n";
+  } else if (by_year(held)) {
+    page += year_menu(comic, held, year_of(held.last())) + year_grid(comic, held, year_of(held.last()));
+  } else {
+    page += month_grid(comic, held, held.last(), held.first());
+  }
   page += "<p>" + link("/", "All comics") + "</p>\n";
   page += page_end;
   return page;
 }
 
-std::string day_page(const app::TComic& comic, day d, const archive_window& window) {
+std::optional<std::string> year_page(const app::TComic& comic, int year, const strip_source& source) {
+  const comic_days held = source.days(comic);
+  if (!by_year(held) || year < year_of(held.first()) || year > year_of(held.last())) return std::nullopt;
   const std::string title = display_title(comic.Title);
-  const bool first = d <= window.oldest();
-  const bool latest = d >= window.today;
-  std::string page = page_head(title + " for " + long_date(d));
+  std::string page = page_head(title + ": " + std::to_string(year), &comic);
+  page += "<h1>" + link(calendar_path(comic), title) + "</h1>\n";
+  page += "<h2>" + std::to_string(year) + "</h2>\n";
+  page += year_menu(comic, held, year) + year_grid(comic, held, year);
+  page += "<p>" + link(calendar_path(comic), "Archive") + " " + link("/", "All comics") + "</p>\n";
+  page += page_end;
+  return page;
+}
+
+std::string day_page(const app::TComic& comic, day d, const strip_source& source) {
+  const std::string title = display_title(comic.Title);
+  const comic_days held = source.days(comic);
+
+  const auto next = held.after(d);
+  std::string page = page_head(title + " for " + long_date(d), &comic);
   page += "<h1>" + link(calendar_path(comic), title) + "</h1>\n";
   page += "<h2>" + long_date(d) + "</h2>\n";
-  page += "<nav class=\"days\">\n";
-  page += day_link(comic, first ? std::nullopt : std::optional(window.oldest()), "First") + "\n";
-  page += day_link(comic, first ? std::nullopt : std::optional(d - std::chrono::days{1}), "Previous") +
-          "\n";
-  page += link(calendar_path(comic), "Archive") + "\n";
-  page += day_link(comic, latest ? std::nullopt : std::optional(d + std::chrono::days{1}), "Next") +
-          "\n";
-  page += day_link(comic, latest ? std::nullopt : std::optional(window.today), "Latest") + "\n";
-  page += "</nav>\n<p class=\"strip\">\n";
+  page += day_navigation(comic, d, held, "Days");
+  // The strip leads on to the next day, as readers of comics sites expect.
+  page += "<p class=\"strip\">\n";
+  if (next) page += "<a href=\"" + day_path(comic, *next) + "\" title=\"Next\">\n";
   page += image_line(comic, strip_name(comic, d), strip_width, strip_height,
                      title + ", " + calendar_date(d));
+  if (next) page += "</a>\n";
   page += "</p>\n";
-  if (is_sunday(d)) {
+  if (source.sunday_extras() && is_sunday(d)) {
     page += "<p>And on Sundays one panel more:</p>\n<p class=\"strip\">\n";
     page += image_line(comic, extra_name(comic, d), extra_width, extra_height,
                        title + ", Sunday extra");
     page += "</p>\n";
   }
+  page += day_navigation(comic, d, held, "Days, below the strip");
   page += page_end;
   return page;
 }
 
-std::string index_page(const archive_window& window) {
+std::string index_page(const strip_source& source) {
   std::string page = page_head("Comics");
-  page += "<h1>Comics</h1>\n<p>" + std::to_string(app::comic_count) +
-          " comics, each with the strips of the last " + days_text(window.days) +
-          ". Choose a strip to read on from it, or a title for its archive.</p>\n"
+  page += "<h1>Comics</h1>\n<p>" + escape_html(source.summary()) +
+          " Choose a strip to read on from it, or a title for its archive.</p>\n"
           "<ul class=\"comics\">\n";
   for (const app::TComic& comic : app::Comics) {
+    if (!source.shows(comic)) continue;
     const std::string title = display_title(comic.Title);
+    const comic_days held = source.days(comic);
     page += "<li>\n<h2>" + link(calendar_path(comic), title) + "</h2>\n";
-    if (window.days <= 0) {
+    if (held.empty()) {
       page += "<p>No strips are archived.</p>\n</li>\n";
       continue;
     }
-    page += "<a href=\"" + day_path(comic, window.today) + "\"><img src=\"" +
-            image_path(comic, strip_name(comic, window.today)) + "\" width=\"" +
+    page += "<a href=\"" + day_path(comic, held.last()) + "\"><img src=\"" +
+            image_path(comic, strip_name(comic, held.last())) + "\" width=\"" +
             std::to_string(strip_width) + "\" height=\"" + std::to_string(strip_height) +
             "\" alt=\"" + escape_html(title) + ", the latest strip\"></a>\n";
-    page += "<p>" + calendar_date(window.today) + "</p>\n</li>\n";
+    page += "<p>" + calendar_date(held.last()) + "</p>\n</li>\n";
   }
   page += "</ul>\n";
   page += page_end;
   return page;
 }
 
-response serve(std::string_view path, const archive_window& window, std::string_view query) {
-  if (path == "/") return html(index_page(window));
+response serve(std::string_view path, const strip_source& source, std::string_view query) {
+  if (path == "/") return html(index_page(source));
   if (path == stylesheet_path) return {200, "text/css", std::string(stylesheet)};
-  if (auto chosen = chosen_day(path, query, window)) return std::move(*chosen);
+  if (auto chosen = chosen_day(path, query, source)) return std::move(*chosen);
   for (const app::TComic& comic : app::Comics) {
     const std::string base = calendar_path(comic);
-    if (path.substr(0, base.size()) == base) return serve_comic(comic, path.substr(base.size()), window);
+    if (path.substr(0, base.size()) != base) continue;
+    if (!source.shows(comic)) return status_page(404);
+    return serve_comic(comic, path.substr(base.size()), source);
   }
   return status_page(404);
 }

@@ -84,6 +84,7 @@ std::optional<request_line> parse_request_line(std::string_view head) {
 std::string_view reason_phrase(int status) {
   switch (status) {
     case 200: return "OK";
+    case 303: return "See Other";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
@@ -99,6 +100,7 @@ response status_page(int status) {
   const std::string title = std::to_string(status) + " " + std::string(reason_phrase(status));
   std::string explanation;
   switch (status) {
+    case 303: explanation = "The page is elsewhere: follow the link."; break;
     case 404: explanation = "There is no page at this address."; break;
     case 400: explanation = "The request could not be read."; break;
     case 405: explanation = "Only GET and HEAD are served here."; break;
@@ -118,6 +120,7 @@ std::string format_response(const response& answer, bool head_only) {
   out += "Content-Type: " + answer.content_type + "\r\n";
   out += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
   if (answer.status == 405) out += "Allow: GET, HEAD\r\n";
+  if (!answer.location.empty()) out += "Location: " + answer.location + "\r\n";
   out += "Connection: close\r\n\r\n";
   if (!head_only) out += answer.body;
   return out;

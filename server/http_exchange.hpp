@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace server {
 
@@ -26,9 +27,12 @@ struct request_line {
 std::optional<request_line> parse_request_line(std::string_view head);
 
 struct response {
-  int status = 200;
+  response(int status_code = 200, std::string type = {}, std::string text = {}, std::string to = {})
+      : status(status_code), content_type(std::move(type)), body(std::move(text)), location(std::move(to)) {}
+  int status;
   std::string content_type;
   std::string body;
+  std::string location;  // where a redirection (303) sends the browser
 };
 
 // "OK", "Not Found", ...

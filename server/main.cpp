@@ -5,6 +5,7 @@
 
 #include "app/comics.hpp"
 #include "platform/server_socket.hpp"
+#include "server/archive_folder.hpp"
 #include "server/server_options.hpp"
 #include "server/web_server.hpp"
 
@@ -26,6 +27,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options->archive && !server::is_folder(*options->archive)) {
+    std::cerr << "comics-server: --archive " << *options->archive << ": no such folder\n";
+    return 1;
+  }
+
   platform::server_socket socket;
   if (!socket.listen(options->host, options->port, error)) {
     std::cerr << "comics-server: " << error << "\n";
@@ -35,7 +41,8 @@ int main(int argc, char** argv) {
   // The port comes first and alone, so that whoever started the server on
   // port 0 can read it.
   std::cout << socket.port() << "\n"
-            << "comics-server: " << app::comic_count << " comics at http://" << options->host << ":"
+            << "comics-server: " << (options->archive ? "the" : std::to_string(app::comic_count))
+            << " comics at http://" << options->host << ":"
             << socket.port() << "/ (" << server::archive_range(*options)
             << "); Ctrl+C stops it" << std::endl;
 
@@ -44,6 +51,7 @@ int main(int argc, char** argv) {
   settings.days = options->days;
   settings.log = options->log;
   settings.read_limit = std::chrono::seconds(options->timeout_seconds);
+  settings.archive = options->archive;
   server::web_server(socket, settings, std::cerr).run();
   return 0;
 }

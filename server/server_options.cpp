@@ -74,7 +74,8 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
         options.help = true;
       continue;
     }
-    if (name != "--listen" && name != "--days" && name != "--today" && name != "--timeout") {
+    if (name != "--listen" && name != "--days" && name != "--today" && name != "--timeout" &&
+        name != "--archive") {
       error = "unknown option \"" + args[i] + "\"";
       return std::nullopt;
     }
@@ -85,7 +86,13 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
       }
       value = args[++i];
     }
-    if (name == "--listen") {
+    if (name == "--archive") {
+      if (value->empty()) {
+        error = "--archive wants a folder";
+        return std::nullopt;
+      }
+      options.archive = *value;
+    } else if (name == "--listen") {
       if (!split_address(*value, options.host, options.port)) {
         error = "--listen wants HOST:PORT, not \"" + *value + "\"";
         return std::nullopt;
@@ -132,6 +139,9 @@ std::string usage_text(std::string_view base_url) {
          "                      " +
          std::string(base_url) +
          "); port 0 picks a free port\n"
+         "  --archive DIR       show the strips that quorvel wrote into DIR instead:\n"
+         "                      the comics their names name, the days on disk\n"
+         "                      (DIR is only read)\n"
          "  --days N            archived days, today included (default 30, at most " +
          std::to_string(max_days) +
          ")\n"
@@ -149,6 +159,7 @@ std::string usage_text(std::string_view base_url) {
 }
 
 std::string archive_range(const server_options& options) {
+  if (options.archive) return "the strips in " + *options.archive;
   if (options.days <= 0) return "no archived days";
   const std::string newest = options.today ? iso_date(*options.today) : "today";
   if (options.days == 1) return newest + " only";

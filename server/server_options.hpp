@@ -18,6 +18,7 @@ struct server_options {
   std::optional<day> today;
   bool log = false;
   int timeout_seconds = 30;
+  std::optional<std::string> archive;  // a folder of strips to show
   bool help = false;
   bool version = false;
 };

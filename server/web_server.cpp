@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/archive_folder.hpp"
 #include "server/comic_site.hpp"
 
 namespace server {
@@ -74,22 +75,37 @@ bool needs_rendering(std::string_view head, day today, int days, const strip_cac
   return !cache.contains(cache_key(today, days, line->path));
 }
 
-}  // namespace
-
-exchange answer_request(std::string_view head, day today, int days, strip_cache* cache) {
-  exchange done;
-  const auto line = parse_request_line(head);
+// The request line of a head, or the answer that ends the exchange.
+std::optional<request_line> read_request(std::string_view head, exchange& done) {
+  auto line = parse_request_line(head);
   if (!line) {
     done.answer = status_page(400);
-    return done;
+    return std::nullopt;
   }
   done.method = line->method;
   done.target = line->target;
   done.head_only = line->method == "HEAD";
   if (line->method != "GET" && !done.head_only) {
     done.answer = status_page(405);
-    return done;
+    return std::nullopt;
   }
+  return line;
+}
+
+void answer_from(const request_line& line, const strip_source& source, exchange& done) {
+  try {
+    done.answer = serve(line.path, source, line.query);
+  } catch (const std::exception&) {
+    done.answer = status_page(500);
+  }
+}
+
+}  // namespace
+
+exchange answer_request(std::string_view head, day today, int days, strip_cache* cache) {
+  exchange done;
+  const auto line = read_request(head, done);
+  if (!line) return done;
   const std::string key = cache ? cache_key(today, days, line->path) : std::string();
   if (cache) {
     if (const strip_cache::bytes hit = cache->find(key)) {
@@ -97,14 +113,15 @@ exchange answer_request(std::string_view head, day today, int days, strip_cache*
       return done;
     }
   }
-  try {
-    done.answer = serve(line->path, archive_window{today, days}, line->query);
-  } catch (const std::exception&) {
-    done.answer = status_page(500);
-    return done;
-  }
+  answer_from(*line, rendered_strips(archive_window{today, days}), done);
   if (cache && done.answer.status == 200 && done.answer.content_type == image_type)
     cache->store(key, std::make_shared<const std::string>(done.answer.body));
+  return done;
+}
+
+exchange answer_request(std::string_view head, const strip_source& source) {
+  exchange done;
+  if (const auto line = read_request(head, done)) answer_from(*line, source, done);
   return done;
 }
 
@@ -235,6 +252,8 @@ void web_server::event_loop::work() {
 
 answer_bytes web_server::event_loop::answer(const std::string& head, day today) const {
   try {
+    if (server_.settings_.archive)
+      return format(answer_request(head, archive_folder(*server_.settings_.archive, today)));
     return format(answer_request(head, today, server_.settings_.days, &server_.cache_));
   } catch (const std::exception&) {
     return status_answer(500);
@@ -398,7 +417,9 @@ void web_server::event_loop::head_complete(connection_handle fd, connection& c,
   leave_reading(c);
   const day today = server_.today();
   // The hand-over to a worker and back costs more than a page or a cached strip.
-  if (workers_.empty() || !needs_rendering(head, today, server_.settings_.days, server_.cache_)) {
+  // A folder's strips are read, not drawn.
+  if (workers_.empty() || server_.settings_.archive ||
+      !needs_rendering(head, today, server_.settings_.days, server_.cache_)) {
     start_answer(fd, c, answer(head, today), now);
     return;
   }

@@ -15,6 +15,7 @@
 #include "server/archive_day.hpp"
 #include "server/http_exchange.hpp"
 #include "server/strip_cache.hpp"
+#include "server/strip_source.hpp"
 
 namespace server {
 
@@ -29,6 +30,9 @@ struct server_settings {
   std::size_t workers = 0;  // threads answering requests; 0: one per processor, 2 to 8
   std::size_t cache_bytes = std::size_t{64} << 20;  // rendered images kept for later requests
   std::size_t send_buffer = 0;  // bytes the system holds for sending per connection; 0: its choice
+  // A folder of strips that quorvel wrote, shown in place of the drawn strips; read anew
+  // for every request, never written.
+  std::optional<std::string> archive;
 };
 
 // The longest request head read; a longer one is answered with 400.
@@ -44,6 +48,8 @@ struct exchange {
 // With a cache, images are answered from it when it holds them and kept in
 // it otherwise; the answers depend on the path and the archived days only.
 exchange answer_request(std::string_view head, day today, int days, strip_cache* cache = nullptr);
+// The answer from another source of strips, uncached.
+exchange answer_request(std::string_view head, const strip_source& source);
 
 class web_server {
  public:

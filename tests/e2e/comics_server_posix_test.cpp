@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "server/strip_gif.hpp"
 #include "tests/support/gif_decode.hpp"
+#include "tests/support/tiny_gif.hpp"
 #include "tests/support/http_fetch.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/server_process.hpp"
@@ -478,6 +480,77 @@ TEST_F(ComicsServer, APortInUseEndsWithCodeOne) {
       COMICS_SERVER_BIN, {"--listen", "127.0.0.1:" + std::to_string(server->port())});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("cannot listen"), std::string::npos) << result.err;
+}
+
+// A folder as quorvel writes it, with what must not show: a link out of the
+// folder, a date that does not exist, other files.
+TEST_F(ComicsServer, AnArchiveFolderIsShownAsTheSiteAndOnlyRead) {
+  testing_support::temp_dir folder;
+  testing_support::temp_dir elsewhere;
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"tu240301.gif", testing_support::tiny_gif("1")}, {"tu240303.gif", testing_support::tiny_gif("3")},
+      {"TU240305.GIF", testing_support::tiny_gif("5")}, {"dk240302.gif", testing_support::tiny_gif("dk")},
+      {"qv991231.gif", testing_support::tiny_gif("q")}, {"tu240230.gif", testing_support::tiny_gif("x")},
+      {"notes.txt", "not a strip"}};
+  for (const auto& [name, bytes] : files) testing_support::write_file(folder / name, bytes);
+  testing_support::write_file(elsewhere / "secret", "outside");
+  std::filesystem::create_symlink(elsewhere / "secret", folder / "tu240304.gif");
+  const auto before = testing_support::list_dir(folder.path());
+
+  ASSERT_NE(testing_support::run(COMICS_SERVER_BIN, with_listen({"--archive", elsewhere / "none"})).exit_code, 0);
+  auto server = start({"--archive", folder.path(), "--today", "2024-03-10"});
+  const auto port = server->port();
+  const std::string home = fetch(port, "/").body;
+  for (const char* shown : {"/comics/tundra/archive/", "/comics/dustykid/archive/", "/comics/quorvel/archive/"})
+    EXPECT_NE(home.find(shown), std::string::npos) << shown;
+  EXPECT_EQ(home.find("/comics/jobble/"), std::string::npos) << "no strips, not shown";
+  EXPECT_EQ(fetch(port, "/comics/marvels/archive/").status, 404) << "dk strips are Dusty Kid's";
+
+  std::vector<std::string> days;
+  for (const auto& entry : scan_calendar(fetch(port, "/comics/tundra/archive/").body, "comics", "tundra"))
+    days.push_back(entry.date_text);
+  EXPECT_EQ(days, (std::vector<std::string>{"Mar. 05, 2024", "Mar. 03, 2024", "Mar. 01, 2024"}));
+  EXPECT_EQ(scan_calendar(fetch(port, "/comics/quorvel/archive/").body, "comics", "quorvel").at(0).date_text,
+            "Dec. 31, 1999") << "the century that is no later than today";
+
+  const std::string day = fetch(port, "/comics/tundra/archive/cal-20240303.html").body;
+  for (const char* nav : {"cal-20240301.html\">First", "cal-20240301.html\">Previous",
+                          "cal-20240305.html\">Next", "cal-20240305.html\">Latest"})
+    EXPECT_NE(day.find(nav), std::string::npos) << nav;
+  EXPECT_EQ(fetch(port, "/comics/tundra/archive/images/tundra-20240303.gif").body, files[1].second);
+  EXPECT_EQ(fetch(port, "/comics/tundra/archive/images/tundra-20240305.gif").body, files[2].second);
+  EXPECT_EQ(fetch(port, "/comics/tundra/archive/images/tundra-20240304.gif").status, 404) << "a link out";
+  EXPECT_EQ(fetch(port, "/comics/tundra/archive/cal-20240304.html").status, 404);
+  EXPECT_EQ(fetch(port, "/comics/tundra/archive/images/../../../../etc/passwd").status, 404);
+  const http_answer random = fetch(port, "/comics/tundra/archive/random");
+  EXPECT_EQ(random.status, 303);
+  EXPECT_EQ(fetch(port, random.header("location")).status, 200) << random.header("location");
+  EXPECT_EQ(server->stop(), 0);
+
+  EXPECT_EQ(testing_support::list_dir(folder.path()), before);
+  for (const auto& [name, bytes] : files) EXPECT_EQ(testing_support::read_file(folder / name), bytes) << name;
+}
+
+// The feeds are well-formed XML, titles with "&" included.
+TEST_F(ComicsServer, FeedsNameTheLatestStripsAndAreWellFormed) {
+  auto server = start({"--today", "2024-03-05", "--days", "40"});
+  const http_answer feed = fetch(server->port(), "/comics/bennywren/archive/feed.atom");
+  ASSERT_EQ(feed.status, 200);
+  EXPECT_EQ(feed.header("content-type"), "application/atom+xml");
+  std::size_t entries = 0;
+  for (const std::string& line : lines_of(feed.body)) entries += line == "<entry>" ? 1 : 0;
+  EXPECT_EQ(entries, 30u);
+  EXPECT_NE(feed.body.find("<link rel=\"alternate\" type=\"text/html\" href=\"/comics/bennywren/archive/cal-20240305.html\"/>"),
+            std::string::npos);
+  EXPECT_NE(fetch(server->port(), "/comics/bennywren/archive/cal-20240305.html")
+                .body.find("<link rel=\"alternate\" type=\"application/atom+xml\" title=\"Benny &amp; Wren\" "
+                           "href=\"/comics/bennywren/archive/feed.atom\">"),
+            std::string::npos);
+  if (std::string(XMLLINT_BIN).empty()) GTEST_SKIP() << "xmllint is not installed: well-formedness not checked";
+  testing_support::temp_dir scratch;
+  testing_support::write_file(scratch / "feed.atom", feed.body);
+  const auto lint = testing_support::run(XMLLINT_BIN, {"--noout", scratch / "feed.atom"});
+  EXPECT_EQ(lint.exit_code, 0) << lint.err;
 }
 
 }  // namespace

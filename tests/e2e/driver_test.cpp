@@ -100,6 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
         run_row{{"/help"}, usage, 0, "the usage text"},
         run_row{{"/HELP"}, usage, 0, "option names in any case"},
         run_row{{"-help"}, usage, 0, "the other switch character"},
+        run_row{{"--help"}, usage, 0, "alone, the help words people try print the usage"},
+        run_row{{"-H"}, usage, 0, "help words in any case"},
+        run_row{{"-?"}, usage, 0, "a help word"},
+        run_row{{"/?"}, usage, 0, "a help word"},
+        run_row{{"/proxy=127.0.0.1:1", "--help"},
+                report("Error # 2030 /url=" + calendar + "/proxy=127.0.0.1:1/reason=no connection" +
+                       main_task),
+                1, "not alone: a later \"--\" is still a comment"},
+        run_row{{"-h", "/proxy=127.0.0.1:1"},
+                report("Error # 2030 /url=" + calendar + "/proxy=127.0.0.1:1/reason=no connection" +
+                       main_task),
+                1, "not alone: \"h\" is an unknown name, ignored"},
         run_row{{"/mode=list"}, comic_list, 0, "the comic list"},
         run_row{{"/Mode=LIST"}, comic_list, 0, "mode values in any case"},
         run_row{{"/mode=list", "/help"}, comic_list, 0, "list first: only the list"},

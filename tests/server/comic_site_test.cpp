@@ -76,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
               "a strip before the window"},
         route{"/comics/quorvel/archive/images/jobble-20240303.gif", 404, "text/html",
               "another comic's strip name"},
-        route{"/comics/quorvel/archive/images/", 404, "text/html", "the image folder itself"}));
+        route{"/comics/quorvel/archive/images/", 404, "text/html", "the image folder itself"},
+        route{"/comics/quorvel/archive/feed.atom", 200, "application/atom+xml", "the comic's feed"},
+        route{"/comics/quorvel/archive/random", 303, "text/html", "on to a random day"},
+        route{"/comics/quorvel/archive/year-2024.html", 404, "text/html",
+              "no year pages while the archive spans one year"}));
 
 TEST(ComicSite, CalendarLinesHaveTheExactShapeNewestFirst) {
   const std::string page = server::calendar_page(comic("quorvel"), window);
@@ -90,6 +94,37 @@ TEST(ComicSite, CalendarLinesHaveTheExactShapeNewestFirst) {
   EXPECT_LT(page.find(first), page.find(leap));
   EXPECT_LT(page.find(leap), page.find(last));
   EXPECT_EQ(count_lines_containing(page, "<option value=\"/comics/quorvel/archive/cal-"), 5);
+}
+
+// 400 days up to 3 March 2024: from 29 January 2023 on, two years.
+TEST(ComicSite, ALongArchiveShowsAYearAtATimeAndListsEveryDay) {
+  const server::archive_window long_window{window.today, 400};
+  const std::string page = server::calendar_page(comic("quorvel"), long_window);
+  EXPECT_EQ(count_lines_containing(page, "<option value=\"/comics/quorvel/archive/cal-"), 400);
+  EXPECT_NE(page.find("<caption>January 2024</caption>"), std::string::npos);
+  EXPECT_EQ(page.find("<caption>December 2023</caption>"), std::string::npos) << "only the latest year";
+  EXPECT_NE(page.find("<span>2024</span>\n<a href=\"/comics/quorvel/archive/year-2023.html\">2023</a>"),
+            std::string::npos);
+
+  const auto year = server::serve("/comics/quorvel/archive/year-2023.html", long_window);
+  ASSERT_EQ(year.status, 200);
+  EXPECT_NE(year.body.find("<caption>January 2023</caption>"), std::string::npos);
+  EXPECT_EQ(year.body.find("<caption>March 2024</caption>"), std::string::npos);
+  EXPECT_EQ(count_lines_containing(year.body, "<option"), 0);
+  EXPECT_EQ(count_lines_containing(year.body, "/archive/cal-20230128.html"), 0) << "before the archive";
+  EXPECT_EQ(count_lines_containing(year.body, "/archive/cal-20230129.html"), 1);
+  EXPECT_EQ(server::serve("/comics/quorvel/archive/year-2022.html", long_window).status, 404);
+}
+
+TEST(ComicSite, RandomLeadsToAnArchivedDay) {
+  for (int i = 0; i < 20; ++i) {
+    const auto answer = server::serve("/comics/quorvel/archive/random", window);
+    ASSERT_EQ(answer.status, 303);
+    const std::string prefix = "/comics/quorvel/archive/cal-";
+    ASSERT_EQ(answer.location.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(server::serve(answer.location, window).status, 200) << answer.location;
+  }
+  EXPECT_EQ(server::serve("/comics/quorvel/archive/random", server::archive_window{window.today, 0}).status, 404);
 }
 
 TEST(ComicSite, NoDaysGiveAnEmptyCalendarAndNoDayPages) {
@@ -195,7 +230,8 @@ TEST(ComicSite, TheMonthGridLinksEachArchivedDayOnceFromMondayOn) {
 
 struct nav_case {
   sys_days day;
-  std::vector<std::string> links;  // the day links of the page, in order
+  std::vector<std::string> links;  // the day links of the navigation, in order
+  const char* next;                // the strip's link, if any
   const char* reason;
 };
 
@@ -206,17 +242,22 @@ TEST_P(DayNavigation, LinksOnlyToArchivedDays) {
   const server::archive_window five{sys_days{year{2024} / 3 / 4}, 5};
   const auto& row = GetParam();
   const std::string page = server::day_page(comic("quorvel"), row.day, five);
-  std::vector<std::string> expected;
-  for (const std::string& name : row.links) expected.push_back("/comics/quorvel/archive/cal-" + name + ".html");
+  std::vector<std::string> nav;
+  for (const std::string& name : row.links) nav.push_back("/comics/quorvel/archive/cal-" + name + ".html");
+  // The navigation above and below the strip; the strip leads to the next day.
+  std::vector<std::string> expected = nav;
+  if (row.next) expected.push_back("/comics/quorvel/archive/cal-" + std::string(row.next) + ".html");
+  expected.insert(expected.end(), nav.begin(), nav.end());
   EXPECT_EQ(day_links(page), expected) << row.reason;
+  EXPECT_EQ(count_lines_containing(page, "<a href=\"/comics/quorvel/archive/random\">Random</a>"), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ComicSite, DayNavigation,
-    testing::Values(nav_case{sys_days{year{2024} / 3 / 2}, {"20240229", "20240301", "20240303", "20240304"},
+    testing::Values(nav_case{sys_days{year{2024} / 3 / 2}, {"20240229", "20240301", "20240303", "20240304"}, "20240303",
                              "first, previous, next, latest"},
-                    nav_case{sys_days{year{2024} / 3 / 4}, {"20240229", "20240303"}, "the latest day: no next, no latest"},
-                    nav_case{sys_days{year{2024} / 2 / 29}, {"20240301", "20240304"}, "29 February, the first: no first, no previous"}));
+                    nav_case{sys_days{year{2024} / 3 / 4}, {"20240229", "20240303"}, nullptr, "the latest day: no next, no latest"},
+                    nav_case{sys_days{year{2024} / 2 / 29}, {"20240301", "20240304"}, "20240301", "29 February, the first: no first, no previous"}));
 
 TEST(ComicSite, DayPagesNameTheirDateAsAHeading) {
   const std::string page = server::day_page(comic("quorvel"), window.today, window);

@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                     refused_case{{"--listen", "host:-1"}, "a sign in the port"},
                     refused_case{{"--listen", "127.0.0.1:65536"}, "a port beyond 65535"},
                     refused_case{{"--days"}, "a value missing at the end"},
+                    refused_case{{"--archive="}, "an archive without its folder"},
                     refused_case{{"--days", "-1"}, "negative days"},
                     refused_case{{"--days", "3661"}, "beyond the limit"},
                     refused_case{{"--days", ""}, "empty"},

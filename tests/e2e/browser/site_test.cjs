@@ -46,7 +46,7 @@ const { test, before, after } = require("node:test");
 // Sunday 3 March 2024 lies inside the archive, which spans three months.
 const today = "20240305";
 const sunday = "20240303";
-const firstDay = "20240126";
+const firstDay = "20230131";
 const calendar = "/comics/quorvel/archive/";
 const dayPath = (ymd) => `${calendar}cal-${ymd}.html`;
 
@@ -57,6 +57,7 @@ const pages = {
   sunday: dayPath(sunday),
   first: dayPath(firstDay),
   latest: dayPath(today),
+  year: `${calendar}year-2023.html`,
 };
 const desktop = { width: 1280, height: 900 };
 const phone = { width: 360, height: 740 };
@@ -75,7 +76,7 @@ let removeShots = false;
 function startServer() {
   return new Promise((resolve, reject) => {
     const child = spawn(serverBinary,
-                        ["--listen", "127.0.0.1:0", "--today", "2024-03-05", "--days", "40"],
+                        ["--listen", "127.0.0.1:0", "--today", "2024-03-05", "--days", "400"],
                         { stdio: ["ignore", "pipe", "inherit"] });
     child.on("error", reject);
     child.on("exit", (code) => reject(new Error(`comics-server ended with ${code}`)));
@@ -134,7 +135,7 @@ for (const [name, size, mobile] of [["desktop", desktop, false], ["phone", phone
   test(`home, calendar and day pages load whole at ${name} width`, async () => {
     const context = await browser.newContext({ viewport: size, isMobile: mobile, hasTouch: mobile });
     try {
-      for (const key of ["home", "calendar", "sunday"]) {
+      for (const key of ["home", "calendar", "sunday", "year"]) {
         const { page, problems } = await open(context, pages[key]);
         const facts = await page.evaluate(() => ({
           rules: [...document.styleSheets].reduce((n, sheet) => n + sheet.cssRules.length, 0),
@@ -144,7 +145,7 @@ for (const [name, size, mobile] of [["desktop", desktop, false], ["phone", phone
         }));
         assert.deepEqual(problems, [], `${key}: every request answered`);
         assert.ok(facts.rules > 0, `${key}: the stylesheet applies`);
-        if (key !== "calendar") assert.ok(facts.images.length > 0, `${key}: shows strips`);
+        if (key !== "calendar" && key !== "year") assert.ok(facts.images.length > 0, `${key}: shows strips`);
         for (const image of facts.images) assert.ok(image.ok, `${key}: ${image.src} decoded`);
         // The page is laid out for the screen it is on and needs no sideways scrolling.
         assert.equal(facts.layoutWidth, size.width, `${key}: laid out at the device width`);
@@ -166,7 +167,7 @@ for (const [name, size, mobile] of [["desktop", desktop, false], ["phone", phone
 // Every address a page names: links, images, stylesheets, form targets.
 async function addressesOn(page) {
   return page.evaluate(() => [
-    ...[...document.querySelectorAll("a[href]")].map((a) => ({ kind: "text/html", url: a.href })),
+    ...[...document.querySelectorAll("a[href]")].map((a) => ({ kind: a.type || "text/html", url: a.href })),
     ...[...document.querySelectorAll("img[src]")].map((img) => ({ kind: "image/gif", url: img.src })),
     ...[...document.querySelectorAll("link[rel=stylesheet]")].map((l) => ({ kind: "text/css", url: l.href })),
     ...[...document.querySelectorAll("form[action]")].map((f) => ({ kind: "text/html", url: f.action })),
@@ -242,13 +243,35 @@ test("with JavaScript choosing a day opens it at once, and the day links walk th
 
     for (const [link, ymd, heading] of [["Previous", "20240302", "Saturday, March 2, 2024"],
                                         ["Latest", today, "Tuesday, March 5, 2024"],
-                                        ["First", firstDay, "Friday, January 26, 2024"]]) {
+                                        ["First", firstDay, "Tuesday, January 31, 2023"]]) {
       await Promise.all([page.waitForURL(new RegExp(`cal-${ymd}\\.html$`)),
-                         page.getByRole("link", { name: link, exact: true }).click()]);
+                         page.getByRole("link", { name: link, exact: true }).first().click()]);
       assert.equal(await page.textContent("h2"), heading, link);
     }
-    // The first day has no day before it to link.
+    // The first day has no day before it to link, above or below the strip.
     assert.equal(await page.getByRole("link", { name: "Previous", exact: true }).count(), 0);
+    assert.deepEqual(problems, []);
+  } finally {
+    await context.close();
+  }
+});
+
+test("without JavaScript the strip, the navigation below it, Random and the year menu lead on", async () => {
+  const context = await browser.newContext({ viewport: phone, isMobile: true, javaScriptEnabled: false });
+  try {
+    const { page, problems } = await open(context, dayPath("20240302"));
+    await Promise.all([page.waitForURL(/cal-20240303\.html$/), page.click("main .strip a")]);
+    const below = page.getByRole("navigation", { name: "Days, below the strip" });
+    await Promise.all([page.waitForURL(/cal-20240302\.html$/), below.getByRole("link", { name: "Previous" }).click()]);
+    await Promise.all([page.waitForURL(/cal-\d{8}\.html$/), below.getByRole("link", { name: "Random" }).click()]);
+    assert.equal(await page.locator("main .strip img").count(), 1, "a random day shows its strip");
+
+    await page.goto(origin + calendar);
+    await Promise.all([page.waitForURL(/year-2023\.html$/), page.getByRole("link", { name: "2023" }).click()]);
+    assert.equal(await page.textContent("h2"), "2023");
+    const january = page.locator("table", { has: page.locator("caption", { hasText: "January 2023" }) });
+    await Promise.all([page.waitForURL(/cal-20230131\.html$/), january.getByRole("link", { name: "31", exact: true }).click()]);
+    assert.equal(await page.locator("link[rel=alternate][type='application/atom+xml']").count(), 1, "the feed is named");
     assert.deepEqual(problems, []);
   } finally {
     await context.close();

@@ -264,7 +264,8 @@ test("without JavaScript the strip, the navigation below it, Random and the year
     const below = page.getByRole("navigation", { name: "Days, below the strip" });
     await Promise.all([page.waitForURL(/cal-20240302\.html$/), below.getByRole("link", { name: "Previous" }).click()]);
     await Promise.all([page.waitForURL(/cal-\d{8}\.html$/), below.getByRole("link", { name: "Random" }).click()]);
-    assert.equal(await page.locator("main .strip img").count(), 1, "a random day shows its strip");
+    // A Sunday shows its extra panel as a second strip image.
+    assert.ok(await page.locator("main .strip img").count() >= 1, "a random day shows its strip");
 
     await page.goto(origin + calendar);
     await Promise.all([page.waitForURL(/year-2023\.html$/), page.getByRole("link", { name: "2023" }).click()]);

@@ -114,34 +114,32 @@ class EWriteError : public Exception {
 
 // Makes `data` the whole content of the new file named by the library path.
 // The file appears whole or not at all, also after a kill or a power cut: the
-// bytes go to a temporary file in the target directory, which is synced and
-// then given the name. The directory is synced later, by
-// sync_written_directories: until then a power cut can lose the name, never
-// leave it naming a file that is not whole. Where the system offers unnamed
-// files the temporary file has no name until then, so nothing is ever left
-// behind. Elsewhere it is a hidden file beside the target, named after the
-// target and the writing process so that no strip pattern matches it; one
-// that a kill or a power cut left behind is removed by the next write of this
-// kind into that directory, once its process no longer runs.
+// bytes go to a temporary file in the target directory, which reaches the
+// disk before it is given the name. No strip pattern matches a temporary
+// file; one that a killed run left behind is removed by a later write into
+// that directory, once its process no longer runs. When the new name itself
+// is sure to outlast a power cut is said at sync_written_directories.
 // When a file of that name exists, it is kept unchanged and the write counts
 // as done: the program writes only names that it has just found missing, so
-// such a file is a whole one that another run wrote meanwhile. Another kind
-// of entry of that name is replaced (a directory cannot be: EFCreateError).
+// such a file is a whole one that another run wrote meanwhile. A directory of
+// that name cannot be replaced (EFCreateError).
 // A failure raises EFCreateError or EWriteError and leaves neither the file
-// nor a temporary one. Termination signals wait until the file is in place or
-// gone.
+// nor a temporary one.
 void write_file_atomically(std::string_view library_path, std::string_view data);
 
-// Syncs every directory that write_file_atomically has put a name into since
-// the last call, so that those names outlast a power cut. False when a sync
-// failed (the names stay; the directory is tried again by the next call).
+// Makes the names that write_file_atomically has given since the last call
+// outlast a power cut; until then a power cut can lose such a name, never
+// leave it naming a file that is not whole. Where the system makes each name
+// durable as it is given, there is nothing left to do. False when that
+// failed (the names stay; the next call tries again).
 bool sync_written_directories() noexcept;
 
 // For tests only: how many directories wait for sync_written_directories.
 std::size_t directories_to_sync();
 
-// For tests only: makes write_file_atomically use a named temporary file, as
-// it does where the file system offers no unnamed ones.
+// For tests only: makes write_file_atomically use a named temporary file
+// where it would use an unnamed one (systems that have only named ones
+// change nothing).
 void set_named_temporary_files(bool named);
 
 // Appends `text` to the file named by the library path, through the same path

@@ -1,5 +1,6 @@
 // The socket library as the components call it: the calls, records and error
-// numbers of Windows Sockets 1.1, on BSD sockets. Sends never raise SIGPIPE.
+// numbers of Windows Sockets 1.1, on each system's own sockets. A send to a
+// closed peer fails; it never ends the program.
 // A blocking connect, send or receive gives up after a time limit without
 // progress and then fails with WSAETIMEDOUT, never "would block"; a blocking
 // send hands over all its bytes or fails. Whether a socket that gave up is

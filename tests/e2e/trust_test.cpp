@@ -109,7 +109,7 @@ TEST_P(StripFault, LeavesNoFileFetchesTheOtherDaysAndEndsWithTheReport) {
                             "/proxy=" + archive_site.server.address() + "/reason=" +
                             GetParam().reason + main_task))
       << GetParam().why;
-  EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why;
+  EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why << "\n" << outcome.result.err;
 }
 
 const std::string body_of_strip_1 = strip_1 + std::string(20000, '\0');
@@ -201,7 +201,7 @@ TEST_P(CalendarFault, EndsTheRunAtOnceWithTheReport) {
                             archive_site.server.address() + "/reason=" + GetParam().reason +
                             main_task))
       << GetParam().why;
-  EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why;
+  EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why << "\n" << outcome.result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(

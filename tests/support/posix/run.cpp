@@ -116,6 +116,7 @@ run_result run(const std::string& program, const std::vector<std::string>& args,
     if (fd.fd >= 0) close(fd.fd);
   if (!reaped) waitpid(pid, &status, 0);
   if (!killed && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (killed) result.err += "[killed after " + std::to_string(options.timeout_seconds) + " s]\n";
   return result;
 }
 

@@ -182,6 +182,7 @@ void detail::forget_registration(TSocket s) {
 void detail::read_ahead_taken(TSocket s, bool) {
   detail::tell_registration(s, detail::socket_news::received);
 }
+
 int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask) {
   if (s < 0) return fail_with_errno(ENOTSOCK);
   const int flags = fcntl(s, F_GETFL);

@@ -1,8 +1,7 @@
 // The socket library on BSD sockets: errno mapped to the library's numbers in
-// one place, blocking calls bounded by the time limit, host lookups on helper
-// threads, and event registration served by the thread's message loop.
+// one place, blocking calls bounded by the time limit, and host lookups on
+// helper threads. The event registration is in socket_events.cpp.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,13 +14,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <map>
-#include <set>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 // Last: it drops the C library's byte-order macros.
 #include "platform/posix/socket_events.hpp"

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <set>
+#include <vector>
 
 #include "app/comics.hpp"
 #include "app/gif_check.hpp"
@@ -81,28 +82,37 @@ std::string failure_context(const tcpip::T_HTTP& http, const std::string& reason
   return context + "/reason=" + reason;
 }
 
-// Requests in a row that found no server there (no connection, or the time
-// limit) after which the scan stops asking.
+// Requests in a row that found no server there (no connection, the time
+// limit, or a gateway saying the server behind it cannot serve) after which
+// the scan stops asking.
 constexpr int dead_server_requests = 5;
 
-// What the requests after the calendar went through: the failed ones, the
-// days they left without a strip, and whether the server seems gone.
+// A gateway or proxy answering for a server it cannot reach or that cannot
+// serve: as good as no server at all.
+bool gateway_without_server(const tcpip::T_HTTP& http) {
+  return http.StatusReceived &&
+         (http.StatusCode == 502 || http.StatusCode == 503 || http.StatusCode == 504);
+}
+
+// What the requests after the calendar went through: the failed ones in the
+// scan's order with the day each touched, and whether the server seems gone.
 struct scan_record {
-  int failed = 0;
-  std::string first;                  // failure_context of the first failed request
-  std::set<std::string> failed_days;  // "yymmdd" of days a failure ended
+  struct failure {
+    std::string day;      // "yymmdd"
+    std::string context;  // failure_context of the request
+  };
+  std::vector<failure> failures;
   int dead_in_a_row = 0;
 
   // Notes the outcome of one request for the day `date_text`; true when it
   // failed.
   bool note(const tcpip::T_HTTP& http, const std::string& date_text,
             const std::string& reason) {
-    const bool no_server =
-        http.Outcome == tcpip::ho_no_connection || http.Outcome == tcpip::ho_timed_out;
+    const bool no_server = http.Outcome == tcpip::ho_no_connection ||
+                           http.Outcome == tcpip::ho_timed_out || gateway_without_server(http);
     dead_in_a_row = no_server ? dead_in_a_row + 1 : 0;
     if (reason.empty()) return false;
-    if (failed++ == 0) first = failure_context(http, reason);
-    failed_days.insert(date_text);
+    failures.push_back({date_text, failure_context(http, reason)});
     return true;
   }
   bool server_gone() const { return dead_in_a_row >= dead_server_requests; }
@@ -256,8 +266,11 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
     http.URL = std::string(comic.BaseURL) + days[i];
     report_progress(http.URL);
     fetch(http);
-    // A broken page is not read: the day stays missing.
+    // Only a page of an answer that succeeded is read: a broken page leaves
+    // the day missing, and a page that is not there (404, 410) has nothing
+    // to give, whatever images its body names.
     if (record.note(http, date_of(days, i)->GetDateString(), failure_reason(http))) continue;
+    if (not_there(http)) continue;
     ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
   }
 
@@ -294,12 +307,14 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
         TargetDir + std::string(comic.Prefix) + date_text + ".gif", http.Stream.View());
   }
 
-  // A day is complete once its strip is there, whatever failed on the way.
-  const bool incomplete =
-      std::any_of(record.failed_days.begin(), record.failed_days.end(),
-                  [&](const std::string& day) { return !StripExists(day, TargetDir, ComicIndex); });
-  if (incomplete)
-    throw qlib::make_error(2031, "/failed=" + std::to_string(record.failed) + record.first);
+  // A day is complete once its strip is there, whatever failed on the way;
+  // the report names the first failure of a day still missing.
+  const auto missing = std::find_if(
+      record.failures.begin(), record.failures.end(),
+      [&](const scan_record::failure& f) { return !StripExists(f.day, TargetDir, ComicIndex); });
+  if (missing != record.failures.end())
+    throw qlib::make_error(
+        2031, "/failed=" + std::to_string(record.failures.size()) + missing->context);
 }
 
 }  // namespace app

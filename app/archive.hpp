@@ -35,14 +35,16 @@ extern TProgressProc ProgressProc;
 // file names are appended to), and writes each strip as TargetDir + Prefix +
 // "yymmdd" + ".gif" when its response succeeded, ended in order and holds a
 // whole GIF file. A calendar page that cannot be fetched raises te_ 2030
-// ("/url=.../reason=...") before anything else is asked. An empty, 404 or 410
-// image lets the day's next image serve; any other failed request (a transfer
-// not ended in order, a header that is no number, a status of 300 or more,
-// an image that is no whole GIF) ends its day without stopping the run.
-// After 5 requests in a row that found no server the scan stops asking. The
-// run ends with te_ 2031 ("/failed=N" and the first one's address and
-// reason) when a failure left some day without its strip. Other errors are
-// not caught.
+// ("/url=.../reason=...") before anything else is asked. A day page is read
+// only when its answer succeeded; one answered 404 or 410 has no strip to
+// give. An empty, 404 or 410 image lets the day's next image serve; any other
+// failed request (a transfer not ended in order, a header that is no number,
+// a status of 300 or more, an image that is no whole GIF) ends its day
+// without stopping the run. After 5 requests in a row that found no server
+// (no connection, the time limit, or 502, 503 or 504 from a gateway) the scan
+// stops asking. The run ends with te_ 2031 ("/failed=N" and the address and
+// reason of the first failure of a day still missing) when a failure left
+// some day without its strip. Other errors are not caught.
 void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http);
 
 // Appends (day path, date) items to `days` for the calendar entries of the

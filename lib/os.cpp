@@ -114,6 +114,15 @@ __attribute__((noinline)) te_ os_error(int code, std::string_view context) {
 
 std::string full_command_tail() {
   const std::string line = platform::command_line();
+  // A program name in double quotes (a path with blanks, as the system
+  // writes it) is skipped whole, with the blanks after it; an unquoted name
+  // ends at the first blank.
+  if (!line.empty() && line[0] == '"') {
+    const auto quote = line.find('"', 1);
+    if (quote == std::string::npos) return {};
+    const auto rest = line.find_first_not_of(' ', quote + 1);
+    return rest == std::string::npos ? std::string() : line.substr(rest);
+  }
   const auto blank = line.find(' ');
   if (blank == std::string::npos) return {};
   return line.substr(blank + 1);

@@ -18,8 +18,9 @@ namespace qlib {
 // make_error(code, "/unit=_os" + context).
 te_ os_error(int code, std::string_view context);
 
-// The command line after the program name: everything after its first blank,
-// at most 255 characters. Quotes are not interpreted.
+// The command line after the program name, at most 255 characters. A name
+// in double quotes is skipped whole with the blanks after it; an unquoted one
+// ends at its first blank, which is skipped. No other quote is interpreted.
 std::string command_tail();
 // The same text without the cut: its length tells whether command_tail lost
 // anything.

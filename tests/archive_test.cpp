@@ -407,14 +407,33 @@ TEST_F(Scan, ProgressLinesAreCutTo255Characters) {
       << "the request itself has the whole address";
 }
 
-TEST_F(Scan, ADayPageAnswered404IsStillReadAsAPage) {
-  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
+TEST_F(Scan, ADayPageThatIsNotThereIsNotRead) {
+  server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07"),
+                                                      calendar_line("20261206", "Dec. 06")})));
   server_.route("/comics/quorvel/archive/cal-20261207.html",
                 scripted_answer::http("HTTP/1.0 404 Not Found", {"Content-Type: text/html"},
                                       page({"<h1>Not here</h1>", image_line("s7.gif")})));
+  server_.route("/comics/quorvel/archive/cal-20261206.html",
+                scripted_answer::http("HTTP/1.0 410 Gone", {}, page({image_line("s6.gif")})));
   route_image("s7.gif", gif("s7"));
-  run();
-  EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/images/s7.gif"));
+  route_image("s6.gif", gif("s6"));
+  EXPECT_EQ(report_of_run(), "") << "the days had no strip to give";
+  EXPECT_EQ(server_.targets().size(), 3u) << "the calendar and the two day pages only";
+  EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{});
+}
+
+TEST_F(Scan, TheReportNamesTheFirstFailureOfADayStillMissing) {
+  // The 7th is listed twice: its first page fails, its second gives the strip.
+  server_.route("/comics/quorvel/archive/",
+                ok(page({calendar_line("7a", "Dec. 07"), calendar_line("7b", "Dec. 07"),
+                         calendar_line("6", "Dec. 06")})));
+  server_.route("/comics/quorvel/archive/cal-7a.html",
+                scripted_answer::http("HTTP/1.0 500 Internal Server Error", {}, "oops"));
+  server_.route("/comics/quorvel/archive/cal-7b.html", ok(page({image_line("s7.gif")})));
+  server_.route("/comics/quorvel/archive/cal-6.html",
+                scripted_answer::http("HTTP/1.0 503 Busy", {}, "busy"));
+  route_image("s7.gif", gif("s7"));
+  EXPECT_EQ(report_of_run(), report(2, "/comics/quorvel/archive/cal-6.html", "status 503"));
   EXPECT_EQ(strip("261207"), tagged("s7"));
 }
 
@@ -506,9 +525,21 @@ TEST_F(Scan, FiveSilentRequestsInARowEndTheScan) {
   server_.set_fallback(scripted_answer::silent());
   // Four silent, then an error page: the server is there, the count starts again.
   server_.route("/comics/quorvel/archive/cal-5.html",
-                scripted_answer::http("HTTP/1.0 503 Busy", {}, "busy"));
+                scripted_answer::http("HTTP/1.0 500 Internal Server Error", {}, "oops"));
   EXPECT_EQ(report_of_run(), report(10, "/comics/quorvel/archive/cal-1.html", "timed out"));
   EXPECT_EQ(server_.targets().size(), 11u) << "the calendar and days 1 to 10";
+}
+
+TEST_F(Scan, FiveGatewayAnswersInARowEndTheScan) {
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+  // A proxy whose server is down: 502, 503, then 504 for everything else.
+  server_.route("/comics/quorvel/archive/cal-1.html",
+                scripted_answer::http("HTTP/1.0 502 Bad Gateway", {}, "down"));
+  server_.route("/comics/quorvel/archive/cal-2.html",
+                scripted_answer::http("HTTP/1.0 503 Service Unavailable", {}, "down"));
+  server_.set_fallback(scripted_answer::http("HTTP/1.0 504 Gateway Timeout", {}, "down"));
+  EXPECT_EQ(report_of_run(), report(5, "/comics/quorvel/archive/cal-1.html", "status 502"));
+  EXPECT_EQ(server_.targets().size(), 6u) << "the calendar and days 1 to 5";
 }
 
 int pages_before_stop = 0;

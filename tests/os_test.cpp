@@ -226,12 +226,14 @@ class CommandTail : public testing::Test {
   }
 };
 
-TEST_F(CommandTail, EverythingAfterTheFirstBlank) {
+TEST_F(CommandTail, EverythingAfterTheProgramName) {
   EXPECT_EQ(tail_of({"prog.exe", "/mode=list"}), "/mode=list");
   EXPECT_EQ(tail_of({"prog.exe"}), "");
   EXPECT_EQ(tail_of({"prog.exe", "/a", "/b"}), "/a /b");
-  EXPECT_EQ(tail_of({"C:\\Program Files\\q.exe", "/a"}), "Files\\q.exe /a")
-      << "quotes and blanks in the program path are not interpreted";
+  EXPECT_EQ(tail_of({"C:\\Program Files\\q.exe", "/a \"b c\""}), "/a \"b c\"")
+      << "a program path with a blank is skipped whole";
+  EXPECT_EQ(tail_of({"my tools/q", "-h"}), "-h");
+  EXPECT_EQ(tail_of({"my tools/q"}), "");
   EXPECT_EQ(tail_of({"prog", "", "x"}), " x") << "only one blank is skipped";
   EXPECT_EQ(tail_of({"prog", std::string(300, 'x')}), std::string(255, 'x'));
 }

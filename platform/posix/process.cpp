@@ -8,9 +8,11 @@
 
 namespace platform {
 
-// The parameters as received, joined by single blanks.
+// The parameters as received, joined by single blanks, the program path in
+// double quotes when it holds a blank, as the original platform writes it.
 std::string command_line() {
   std::string line = param_str(0);
+  if (line.find(' ') != std::string::npos) line = '"' + line + '"';
   for (int i = 1; i <= param_count(); ++i) line += ' ' + param_str(i);
   return line;
 }

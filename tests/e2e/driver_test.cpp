@@ -2,7 +2,10 @@
 // handling and the error report, compared byte for byte with the exit code.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -137,9 +140,36 @@ INSTANTIATE_TEST_SUITE_P(
         run_row{{"@@options.txt", "/help"}, usage, 0, "an optional include is skipped"},
         run_row{{"/ver", "/help"}, usage, 0, "ver is ignored like any other name"},
         run_row{{"/help", std::string(249, 'x')}, usage, 0, "255 characters are read whole"},
-        run_row{{"/target=" + std::string(240, 'x'), "/mode=cricket"},
+        run_row{{"/target=" + std::string(234, 'x'), "/mode=cricket"},
                 report("Error # 2032 /limit=255" + main_task), 1,
-                "a longer line would lose its end: it ends the run before any request"}));
+                "256 characters would lose the last: the run ends before any request"}));
+
+// A program path with a blank, as the system writes it: in double quotes,
+// skipped whole, so the options read as given.
+TEST(DriverEnvironment, AProgramInAFolderWithABlankReadsItsOptions) {
+  testing_support::temp_dir cwd;
+  std::filesystem::create_directories(cwd / "my tools");
+  // The program under test, or the Windows build that QUORVEL_COMMAND runs
+  // with its first words ("wine PATH/quorvel.exe"), copied into the folder.
+  std::vector<std::string> words{QUORVEL_BIN};
+  if (const char* command = std::getenv("QUORVEL_COMMAND")) {
+    std::istringstream split(command);
+    words.assign(std::istream_iterator<std::string>(split), {});
+  }
+  const std::string copy = cwd / ("my tools/" + std::filesystem::path(words.back()).filename().string());
+  std::filesystem::copy_file(words.back(), copy);
+  words.back() = copy;
+  run_options options;
+  options.cwd = cwd.path();
+  for (const auto& args : {std::vector<std::string>{"-h"},
+                           std::vector<std::string>{"/help", std::string(249, 'x')}}) {
+    std::vector<std::string> line(words.begin() + 1, words.end());
+    line.insert(line.end(), args.begin(), args.end());
+    const auto result = run(words.front(), line, options);
+    EXPECT_EQ(result.out, banner + usage) << args.front() << result.err;
+    EXPECT_EQ(result.exit_code, 0) << args.front();
+  }
+}
 
 TEST(DriverEnvironment, ReferencesInOptionValues) {
   testing_support::temp_dir cwd;

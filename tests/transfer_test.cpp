@@ -23,20 +23,29 @@ using testing_support::scripted_server;
 using testing_support::time_limit;
 using ending = scripted_answer::ending;
 
-// Gets `url` and records the outcome the component held when its
-// end-of-transfer event came.
+// Gets URLs with one component and records, for the last of them, the
+// outcome the component held when its end-of-transfer event came and the
+// sizes its sent events gave.
 struct transfer {
   T_HTTP http{nullptr};
   std::vector<std::string> events;
+  std::vector<std::int32_t> sent;
 
-  explicit transfer(const std::string& url) {
-    http.URL = url;
+  transfer() {
     http.OnTransferComplete = [this](platform::TObject*) {
       events.push_back(http.TransferFailed() ? "complete, failed" : "complete");
     };
     http.OnTransferError = [this](platform::TObject*) {
       events.push_back(http.TransferFailed() ? "error, failed" : "error");
     };
+    http.OnDataSent = [this](platform::TObject*, std::int32_t bytes) { sent.push_back(bytes); };
+  }
+  explicit transfer(const std::string& url) : transfer() { get(url); }
+
+  void get(const std::string& url) {
+    events.clear();
+    sent.clear();
+    http.URL = url;
     http.Get();
   }
 };
@@ -99,29 +108,49 @@ INSTANTIATE_TEST_SUITE_P(
                     "error, failed", 4, "bytes, but no status line"},
         outcome_row{scripted_answer::closing(), ho_no_status, "error, failed", 0,
                     "closed without a byte"},
-        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX: " + std::string(max_header_size, 'f')),
-                    ho_header_too_long, "error, failed", 0, "a header past the bound"},
+        // 17 bytes of status line, "X: ", the filler, and two line ends.
+        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX: " + std::string(65512, 'f') +
+                                           "\r\n\r\nbody"),
+                    ho_complete, "complete", 4, "a header of 65,536 bytes is read whole"},
+        outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX: " + std::string(65513, 'f') +
+                                           "\r\n\r\nbody"),
+                    ho_header_too_long, "error, failed", 0, "a header of 65,537 bytes fails"},
         outcome_row{scripted_answer::bytes("HTTP/1.0 200 OK\r\nX-Long: ", ending::endless),
                     ho_header_too_long, "error, failed", 0, "one header line without end"}));
 
+// A refused connection raises nothing: the request cannot go, the body of
+// the transfer before is gone, and the component is ready again.
 TEST(Outcome, NoConnectionIsAFailureOfItsOwnKind) {
   refused_port refused;
-  transfer t("http://127.0.0.1:" + std::to_string(refused.port()) + "/x");
+  transfer t;
+  t.http.Stream.Write("old", 3);
+  t.get("http://127.0.0.1:" + std::to_string(refused.port()) + "/x");
   EXPECT_EQ(t.http.Outcome, ho_no_connection);
   EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+  EXPECT_EQ(t.sent, std::vector<std::int32_t>{-1}) << "the header block could not go";
+  EXPECT_EQ(t.http.Stream.Size(), 0u);
+  EXPECT_EQ(t.http.State, st_idle);
+  EXPECT_EQ(t.http.Socket, -1);
 }
 
-TEST(Outcome, AFailureDoesNotOutliveItsTransfer) {
+// A failure does not outlive its transfer, nor does the status of a whole
+// answer make the next one, closed without a byte, whole.
+TEST(Outcome, IsEachTransfersOwn) {
   time_limit limit(300ms);
   scripted_server server({scripted_answer::silent(),
-                          scripted_answer::http("HTTP/1.0 200 OK", {}, "fine")});
-  T_HTTP http(nullptr);
-  http.URL = server.url("/x");
-  http.Get();
-  EXPECT_TRUE(http.TransferFailed());
-  http.Get();
-  EXPECT_EQ(http.Outcome, ho_complete);
-  EXPECT_EQ(http.Stream.View(), "fine");
+                          scripted_answer::http("HTTP/1.0 200 OK", {}, "fine"),
+                          scripted_answer::closing()});
+  transfer t(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_timed_out);
+  t.get(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_complete);
+  EXPECT_EQ(t.http.Stream.View(), "fine");
+  t.get(server.url("/x"));
+  EXPECT_EQ(t.http.Outcome, ho_no_status);
+  EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
+  EXPECT_FALSE(t.http.StatusReceived);
+  EXPECT_EQ(t.http.StatusCode, 200) << "kept from the answer before";
+  EXPECT_EQ(t.http.Stream.Size(), 0u);
 }
 
 TEST(Outcome, ARequestThatCouldNotGoOutFailsWhateverCameBack) {

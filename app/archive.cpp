@@ -8,6 +8,7 @@
 #include "app/comics.hpp"
 #include "app/gif_check.hpp"
 #include "lib/chars.hpp"
+#include "lib/error_codes.hpp"
 #include "lib/system.hpp"
 #include "lib/types.hpp"
 #include "platform/files.hpp"
@@ -251,7 +252,7 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   fetch(http);
   // Without its calendar the run cannot do its job: say so, ask nothing more.
   if (const std::string reason = failure_reason(http, false); !reason.empty())
-    throw qlib::make_error(2030, failure_context(http, reason));
+    throw qlib::make_error(qlib::err_calendar_failed, failure_context(http, reason));
   ReadCalendar(ComicIndex, http.Stream, days);
   for (int i = days.Count() - 1; i >= 0; --i) {
     const TDateObj* date = date_of(days, i);
@@ -314,7 +315,7 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
       [&](const scan_record::failure& f) { return !StripExists(f.day, TargetDir, ComicIndex); });
   if (missing != record.failures.end())
     throw qlib::make_error(
-        2031, "/failed=" + std::to_string(record.failures.size()) + missing->context);
+        qlib::err_days_missing, "/failed=" + std::to_string(record.failures.size()) + missing->context);
 }
 
 }  // namespace app

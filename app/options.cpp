@@ -5,6 +5,7 @@
 
 #include "app/comics.hpp"
 #include "lib/chars.hpp"
+#include "lib/error_codes.hpp"
 #include "lib/params.hpp"
 #include "lib/system.hpp"
 #include "lib/types.hpp"
@@ -38,7 +39,7 @@ void SelectComic(const std::string& value, TSettings& settings) {
     settings.ComicIndex = static_cast<std::uint8_t>(row);
     found = true;
   }
-  if (!found) throw qlib::make_error(2024, "");
+  if (!found) throw qlib::make_error(qlib::err_unknown_comic, "");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "lib/error_codes.hpp"
+
 namespace qlib {
 namespace {
 
@@ -54,7 +56,7 @@ class evaluator {
 
   std::int32_t run() {
     const std::uint32_t value = relation();
-    if (current_ != token::end) throw convert_error(2095, "");
+    if (current_ != token::end) throw convert_error(err_text_left, "");
     return static_cast<std::int32_t>(value);
   }
 
@@ -101,7 +103,7 @@ class evaluator {
                             token::shift_right, token::greater);
         return;
       default:
-        throw convert_error(2094, "");
+        throw convert_error(err_no_token, "");
     }
   }
 
@@ -124,10 +126,10 @@ class evaluator {
       ++pos_;
       if (c == '_') continue;
       if (c == '$') {
-        if (seen_dollar) throw convert_error(2096, "");
+        if (seen_dollar) throw convert_error(err_bad_base, "");
         seen_dollar = true;
         const std::uint64_t new_base = has_digits ? exact : 16;
-        if (new_base < 2 || new_base > 36) throw convert_error(2096, "");
+        if (new_base < 2 || new_base > 36) throw convert_error(err_bad_base, "");
         base = static_cast<std::uint32_t>(new_base);
         value = 0;
         exact = 0;
@@ -135,7 +137,7 @@ class evaluator {
         continue;
       }
       const std::uint32_t digit = digit_value(c);
-      if (digit >= base) throw convert_error(2097, "");
+      if (digit >= base) throw convert_error(err_bad_digit, "");
       value = value * base + digit;
       exact = exact > 1000 ? exact : exact * base + digit;
       has_digits = true;
@@ -253,10 +255,10 @@ class evaluator {
       advance();
       return value;
     }
-    if (current_ != token::open) throw convert_error(2090, "");
+    if (current_ != token::open) throw convert_error(err_operand_expected, "");
     advance();
     const std::uint32_t value = relation();
-    if (current_ != token::close) throw convert_error(2091, "");
+    if (current_ != token::close) throw convert_error(err_close_expected, "");
     advance();
     return value;
   }
@@ -270,7 +272,7 @@ __attribute__((noinline)) te_ convert_error(int code, std::string_view context) 
 }
 
 bool yes_no(std::string_view value) {
-  if (value.empty()) throw convert_error(106, "");
+  if (value.empty()) throw convert_error(err_yes_no_empty, "");
   if (value == " ") return true;
   switch (value.front()) {
     case '+': case '1': case 'J': case 'Y': case 'j': case 'y':
@@ -278,7 +280,7 @@ bool yes_no(std::string_view value) {
     case '-': case '0': case 'N': case 'n':
       return false;
     default:
-      throw convert_error(201, "");
+      throw convert_error(err_yes_no_neither, "");
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "lib/error_codes.hpp"
 #include "lib/os.hpp"
 #include "lib/types.hpp"
 
@@ -50,7 +51,7 @@ const t_file_class& find_file_type(std::string_view file_name) {
         return *entry.file_class;
     }
   }
-  throw gio_error(151, short_str("/proc=find_file_type/name=" + name));
+  throw gio_error(err_no_file_type, short_str("/proc=find_file_type/name=" + name));
 }
 
 owned<t_file> open_param_file(std::string_view file_name) {

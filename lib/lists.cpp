@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "lib/error_codes.hpp"
+
 namespace qlib {
 namespace {
 constexpr const char* revision =
@@ -36,7 +38,7 @@ void tl_::append(owned<tle_> element) {
 }
 
 owned<tle_> tl_::remove(tle_& element) {
-  if (element.list_ != this) throw lists_error(2025, "");
+  if (element.list_ != this) throw lists_error(err_foreign_element, "");
   if (element.prev_)
     element.prev_->next_ = element.next_;
   else

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "lib/error_codes.hpp"
+
 namespace qlib {
 namespace {
 constexpr const char* revision =
@@ -16,7 +18,7 @@ __attribute__((noinline)) te_ math_error(int code, std::string_view context) {
 }
 
 std::uint32_t unsigned_div(std::uint32_t dividend, std::uint32_t divisor) {
-  if (divisor == 0) throw math_error(200, "");
+  if (divisor == 0) throw math_error(err_math_division_by_zero, "");
   return dividend / divisor;
 }
 

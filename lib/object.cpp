@@ -1,14 +1,15 @@
 // t_object: set-up refusal, freeing, and the quoting its error uses.
 #include "lib/object.hpp"
 
+#include "lib/error_codes.hpp"
 #include "lib/system.hpp"
 
 namespace qlib {
 
 void t_object::setup(std::string_view parameter) {
   const auto par = quoted(parameter);
-  if (!par) throw make_error(201, "");
-  throw make_class_error(class_name(), 211, "/proc=setup/par=" + *par);
+  if (!par) throw make_error(err_quoted_too_long, "");
+  throw make_class_error(class_name(), err_setup_refused, "/proc=setup/par=" + *par);
 }
 
 void object_deleter::operator()(t_object* object) const noexcept {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "lib/chars.hpp"
+#include "lib/error_codes.hpp"
 #include "platform/environment.hpp"
 #include "platform/files.hpp"
 #include "platform/process.hpp"
@@ -160,12 +161,12 @@ std::string env_lookup(std::string_view name) {
   if (lower == "_ewd") return path_drive_dir(platform::program_file_name());
   if (lower.compare(0, 2, "!!") == 0) {
     std::string value = var_lookup(std::string_view(lower).substr(2));
-    if (value.empty()) throw os_error(2271, "");
+    if (value.empty()) throw os_error(err_empty_required_reference, "");
     return value;
   }
   if (lower[0] == '!') {
     std::string value = var_lookup(std::string_view(lower).substr(1));
-    if (value.empty()) throw os_error(2270, "");
+    if (value.empty()) throw os_error(err_empty_reference, "");
     return value;
   }
   if (lower[0] == '?') {
@@ -288,7 +289,7 @@ bool attr_matches(std::string_view filter, std::uint8_t attributes) {
         bit = attr_archive;
         break;
       default:
-        throw os_error(2024, "");
+        throw os_error(err_bad_attribute_letter, "");
     }
     const bool required = letter >= 'A' && letter <= 'Z';
     if (((attributes & bit) != 0) != required) passes = false;

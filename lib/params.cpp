@@ -6,6 +6,7 @@
 
 #include "lib/chars.hpp"
 #include "lib/convert.hpp"
+#include "lib/error_codes.hpp"
 #include "lib/os.hpp"
 #include "lib/types.hpp"
 
@@ -120,7 +121,7 @@ void t_param::scan_parameter() {
   const auto to_closing_quote = [&] {
     do ++pos;
     while (pos <= length && at(pos) != '"');
-    if (pos > length) throw make_class_error(class_name(), 2454, "");
+    if (pos > length) throw make_class_error(class_name(), err_open_quote, "");
   };
   for (;;) {
     const char c = at(pos);
@@ -128,7 +129,7 @@ void t_param::scan_parameter() {
       to_closing_quote();
     } else if (c == '(') {
       ++pos;
-      if (pos > length) throw make_class_error(class_name(), 2452, "");
+      if (pos > length) throw make_class_error(class_name(), err_open_parenthesis, "");
       if (at(pos) == '*') {
         pos = length;  // "(*": the rest of the line is a comment
       } else {
@@ -142,11 +143,11 @@ void t_param::scan_parameter() {
             break;
           }
           ++pos;
-          if (pos > length) throw make_class_error(class_name(), 2452, "");
+          if (pos > length) throw make_class_error(class_name(), err_open_parenthesis, "");
         }
       }
     } else if (c == ')') {
-      throw make_class_error(class_name(), 2453, "");
+      throw make_class_error(class_name(), err_stray_parenthesis, "");
     }
     ++pos;
     if (pos > length || at(pos) == ' ' || at(pos) == '/') return;
@@ -178,14 +179,14 @@ void t_param::include(const std::string& text) {
       const auto* reading = dynamic_cast<const t_par_file*>(source);
       if (!reading) continue;
       if (reading->file->file_name == file->file_name || ++files >= max_include_depth)
-        throw make_class_error(class_name(), 2455, "");
+        throw make_class_error(class_name(), err_include_loop, "");
     }
   } catch (const std::exception&) {
-    if (current_error_code() == 2455) throw;
+    if (current_error_code() == err_include_loop) throw;
     child.reset();
     file.reset();
     if (optional) return;
-    throw make_class_error(class_name(), 2462, "/name=" + quote_str(expand_vars(name)));
+    throw make_class_error(class_name(), err_include_failed, "/name=" + quote_str(expand_vars(name)));
   }
 }
 
@@ -237,7 +238,7 @@ bool t_param::next_param() {
 }
 
 std::string t_param::param_text() {
-  if (!active) throw make_class_error(class_name(), 2451, "");
+  if (!active) throw make_class_error(class_name(), err_no_current_param, "");
   if (child) return child->param_text();
   return current_text();
 }
@@ -278,7 +279,7 @@ bool t_par_file::next_param() {
 }
 
 std::string t_par_file::param_text() {
-  if (!active) throw make_class_error(class_name(), 2451, "");
+  if (!active) throw make_class_error(class_name(), err_no_current_param, "");
   if (child) return child->param_text();
   return line;
 }
@@ -306,7 +307,7 @@ std::string strip_parens(std::string_view text) {
 
 std::string quote_str(std::string_view text) {
   auto result = quoted(text);
-  if (!result) throw params_error(201, "");
+  if (!result) throw params_error(err_quoted_too_long, "");
   return *result;
 }
 
@@ -321,13 +322,13 @@ std::string unquote_str(std::string_view text) {
 std::string decipher_line(std::string_view line) {
   std::string text = trim_right_blanks(line);
   if (text.empty()) return text;
-  if (text.size() < 4) throw params_error(2459, "");
+  if (text.size() < 4) throw params_error(err_bad_ciphered_line, "");
   const auto check = static_cast<std::uint16_t>((static_cast<unsigned char>(text[1]) << 8) |
                                                 static_cast<unsigned char>(text[2]));
   run_stream(text, 3, text.size(), first_seed(text.front(), text.back()));
   run_stream(text, 3, text.size(), length_seed(text.size()));
   text = text.substr(3, text.size() - 4);
-  if (line_check(text) != check) throw params_error(2459, "");
+  if (line_check(text) != check) throw params_error(err_bad_ciphered_line, "");
   return text;
 }
 

@@ -10,12 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "lib/error_codes.hpp"
 #include "platform/runtime.hpp"
 
 namespace qlib {
-
-// Raised by the library to leave an iteration early; it catches it itself.
-inline constexpr int break_code = 8021;
 
 // The library's error: a code (kept in the help-context field of the standard
 // exception base), a context of "/key=value" pairs and the message

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/private/dates.hpp"
 #include "platform/runtime.hpp"
 
 namespace platform {

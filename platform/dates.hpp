@@ -28,12 +28,4 @@ std::string FormatYYMMDD(TDateTime value);
 TDateTime Now();
 void SetClock(std::function<TDateTime()> clock);
 
-namespace detail {
-// The system's local date and time, which each system reads its own way.
-struct local_time {
-  int year, month, day, hour, minute, second;
-};
-local_time read_local_clock();
-}  // namespace detail
-
 }  // namespace platform

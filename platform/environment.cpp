@@ -2,6 +2,8 @@
 // turned away before the system's own lookup.
 #include "platform/environment.hpp"
 
+#include "platform/private/environment.hpp"
+
 namespace platform {
 
 bool get_environment_variable(std::string_view name, std::string& value) {

@@ -13,10 +13,4 @@ namespace platform {
 // the original's form, ";" between its directories.
 bool get_environment_variable(std::string_view name, std::string& value);
 
-namespace detail {
-// The system's lookup behind get_environment_variable, for a name that is not
-// empty and holds no "=": the value into `value`, false when there is none.
-bool system_environment_variable(std::string_view name, std::string& value);
-}  // namespace detail
-
 }  // namespace platform

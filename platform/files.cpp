@@ -3,6 +3,8 @@
 // whole-file writes, and appending to a file through the path mapping.
 #include "platform/files.hpp"
 
+#include "platform/private/files.hpp"
+
 namespace platform {
 namespace {
 

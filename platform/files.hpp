@@ -147,16 +147,4 @@ void set_named_temporary_files(bool named);
 // False when the file cannot be opened or not all of the text was written.
 bool append_to_file(std::string_view library_path, std::string_view text);
 
-namespace detail {
-// What each system's file stand-ins use of the parts that all systems share.
-
-// Sets the calling thread's last-error number.
-void set_last_error(std::uint32_t error);
-// Raise EFCreateError and EWriteError with the system's text of the reason.
-[[noreturn]] void raise_create_error(std::string_view library_path, const std::string& reason);
-[[noreturn]] void raise_write_error(const std::string& reason);
-// Appends to the file of a host path, as append_to_file; given by each system.
-bool append_to_host_file(const std::string& host_path, std::string_view text);
-}  // namespace detail
-
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/private/sockets.hpp"
 #include "platform/sockets.hpp"
 
 namespace platform {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.hpp"
+#include "platform/private/files.hpp"
 #include "platform/posix/path_mapping.hpp"
 
 namespace platform {

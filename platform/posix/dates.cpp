@@ -1,7 +1,7 @@
 // The local clock on POSIX: the real time in the local time zone.
 #include <ctime>
 
-#include "platform/dates.hpp"
+#include "platform/private/dates.hpp"
 
 namespace platform::detail {
 

@@ -1,5 +1,5 @@
 // Environment variables on POSIX, looked up ignoring the case of the name.
-#include "platform/environment.hpp"
+#include "platform/private/environment.hpp"
 
 #include <strings.h>
 

@@ -1,6 +1,6 @@
 // The file stand-ins on POSIX: the existence test, the directory enumeration
 // and appending to a file, with errno mapped to the original's error numbers.
-#include "platform/files.hpp"
+#include "platform/private/files.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #pragma once
 
 // Last: it drops the C library's byte-order macros.
-#include "platform/sockets.hpp"
+#include "platform/private/sockets.hpp"
 
 namespace platform::detail {
 

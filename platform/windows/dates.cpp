@@ -1,5 +1,5 @@
 // The local clock on Windows: GetLocalTime.
-#include "platform/dates.hpp"
+#include "platform/private/dates.hpp"
 #include "platform/windows/windows_api.hpp"
 
 namespace platform::detail {

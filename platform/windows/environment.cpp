@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/environment.hpp"
+#include "platform/private/environment.hpp"
 #include "platform/windows/windows_api.hpp"
 
 namespace platform {

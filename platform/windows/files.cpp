@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/files.hpp"
+#include "platform/private/files.hpp"
 #include "platform/windows/windows_api.hpp"
 
 namespace platform {

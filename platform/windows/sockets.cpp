@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/sockets.hpp"
+#include "platform/private/sockets.hpp"
 #include "platform/windows/windows_api.hpp"
 
 namespace platform {

@@ -1,15 +1,19 @@
-// The built comics-server on loopback: its pages read the way the archive
-// scan reads them, its strips decode, and it keeps serving through bad
+// The built comics-server on loopback: the archive scan's own parsers find
+// its days and strips, its strips decode, and it keeps serving through bad
 // requests, silent clients and signals.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/archive.hpp"
+#include "app/comics.hpp"
 #include "server/strip_gif.hpp"
 #include "tests/support/gif_decode.hpp"
 #include "tests/support/tiny_gif.hpp"
@@ -30,86 +34,51 @@ std::vector<std::string> with_listen(std::vector<std::string> args) {
   return args;
 }
 
-// Lines split at CR, LF or CR LF, as the scan loads a body.
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      line += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    lines.push_back(line);
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
+// The catalogue's row of the comic named `key`.
+std::uint8_t comic(std::string_view key) {
+  for (std::size_t i = 0; i < app::Comics.size(); ++i)
+    if (app::Comics[i].Key == key) return static_cast<std::uint8_t>(i);
+  ADD_FAILURE() << "no comic " << key;
+  return 0;
 }
 
-std::string lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
+// A body as the client leaves it: read from its first byte.
+void load(platform::TMemoryStream& stream, const std::string& body) {
+  stream.Write(body.data(), body.size());
+  stream.Seek(0, platform::soBeginning);
 }
 
 struct calendar_entry {
   std::string path;
-  std::string date_text;
+  std::string date;  // "yyyymmdd"
 };
 
-// The calendar entries as the archive scan finds them: the entry pattern in
-// the lower-cased line, the path from "/" + section to the first quote, the
-// date text after the last ">" without surrounding blanks.
-std::vector<calendar_entry> scan_calendar(const std::string& body, const std::string& section,
-                                          const std::string& key) {
-  const std::string pattern = "<option value=\"/" + section + "/" + key + "/archive/cal-";
+// The calendar entries the archive scan takes from `body`, in the page's order.
+std::vector<calendar_entry> scan_calendar(const std::string& body, std::string_view key) {
+  platform::TMemoryStream stream;
+  load(stream, body);
+  platform::TStringList days(true);
+  app::ReadCalendar(comic(key), stream, days);
   std::vector<calendar_entry> entries;
-  for (const std::string& line : lines_of(body)) {
-    if (lower(line).find(pattern) == std::string::npos) continue;
-    std::string path = line.substr(line.find("/" + section));
-    const auto quote = path.find('"');
-    path = quote == std::string::npos ? "" : path.substr(0, quote);
-    const auto last = line.rfind('>');
-    std::string text = last == std::string::npos ? line : line.substr(last + 1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.erase(0, 1);
-    entries.push_back({path, text});
+  for (int i = days.Count() - 1; i >= 0; --i) {
+    int year = 0, month = 0, day = 0;
+    platform::DecodeDate(dynamic_cast<app::TDateObj*>(days.Objects(i))->FDate, year, month, day);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", year, month, day);
+    entries.push_back({days[i], date});
   }
   return entries;
 }
 
-struct image_line {
-  std::string name;  // as the scan takes it: up to and including the first "gif"
-  std::string line;
-};
-
-std::vector<image_line> scan_day_page(const std::string& body, const std::string& section,
-                                      const std::string& key) {
-  const std::string pattern = "/" + section + "/" + key + "/archive/images/";
-  std::vector<image_line> images;
-  for (const std::string& line : lines_of(body)) {
-    const auto at = lower(line).find(pattern);
-    if (at == std::string::npos) continue;
-    const std::string rest = line.substr(at + pattern.size());
-    const auto gif = rest.find("gif");
-    images.push_back({gif == std::string::npos ? "" : rest.substr(0, gif + 3), line});
-  }
-  return images;
-}
-
-// "Feb. 29, 2024" -> "20240229", the date the scan reads from the text
-// (with the year the text shows).
-std::string compact_from_text(const std::string& text) {
-  static const char* months[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                 "jul", "aug", "sep", "oct", "nov", "dec"};
-  for (int m = 0; m < 12; ++m)
-    if (lower(text.substr(0, 3)) == months[m]) {
-      const std::string month = (m < 9 ? "0" : "") + std::to_string(m + 1);
-      return text.substr(9, 4) + month + text.substr(5, 2);
-    }
-  return "";
+// The image names the archive scan takes from a day page, in the page's order.
+std::vector<std::string> scan_day_page(const std::string& body, std::string_view key) {
+  platform::TMemoryStream stream;
+  load(stream, body);
+  platform::TStringList images(true);
+  app::ReadDayPage(comic(key), stream, app::TDateObj(), images);
+  std::vector<std::string> names;
+  for (int i = images.Count() - 1; i >= 0; --i) names.push_back(images[i]);
+  return names;
 }
 
 class ComicsServer : public testing::Test {
@@ -124,8 +93,10 @@ class ComicsServer : public testing::Test {
 struct calendar_case {
   const char* reason;
   std::vector<std::string> args;
-  std::vector<std::string> date_texts;  // newest first
+  std::vector<std::string> dates;  // newest first
 };
+
+void PrintTo(const calendar_case& row, std::ostream* out) { *out << row.reason; }
 
 class CalendarDates : public ComicsServer, public testing::WithParamInterface<calendar_case> {};
 
@@ -134,13 +105,11 @@ TEST_P(CalendarDates, EntriesMatchTheScanPatternsNewestFirst) {
   auto server = start(row.args);
   const http_answer calendar = fetch(server->port(), "/comics/quorvel/archive/");
   ASSERT_EQ(calendar.status, 200) << row.reason;
-  const auto entries = scan_calendar(calendar.body, "comics", "quorvel");
-  ASSERT_EQ(entries.size(), row.date_texts.size()) << row.reason;
+  const auto entries = scan_calendar(calendar.body, "quorvel");
+  ASSERT_EQ(entries.size(), row.dates.size()) << row.reason;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    EXPECT_EQ(entries[i].date_text, row.date_texts[i]) << row.reason;
-    EXPECT_EQ(entries[i].path,
-              "/comics/quorvel/archive/cal-" + compact_from_text(row.date_texts[i]) + ".html")
-        << row.reason;
+    EXPECT_EQ(entries[i].date, row.dates[i]) << row.reason;
+    EXPECT_EQ(entries[i].path, "/comics/quorvel/archive/cal-" + row.dates[i] + ".html") << row.reason;
   }
 }
 
@@ -149,31 +118,29 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         calendar_case{"across the end of February in a leap year",
                       {"--today", "2024-03-02", "--days", "4"},
-                      {"Mar. 02, 2024", "Mar. 01, 2024", "Feb. 29, 2024", "Feb. 28, 2024"}},
+                      {"20240302", "20240301", "20240229", "20240228"}},
         calendar_case{"across the end of February in a common year",
                       {"--today", "2023-03-01", "--days", "2"},
-                      {"Mar. 01, 2023", "Feb. 28, 2023"}},
+                      {"20230301", "20230228"}},
         calendar_case{"across the end of a year",
                       {"--today", "2024-01-02", "--days", "4"},
-                      {"Jan. 02, 2024", "Jan. 01, 2024", "Dec. 31, 2023", "Dec. 30, 2023"}},
+                      {"20240102", "20240101", "20231231", "20231230"}},
         calendar_case{"May keeps its three letters and the dot",
                       {"--today", "2024-05-09", "--days", "1"},
-                      {"May. 09, 2024"}},
+                      {"20240509"}},
         calendar_case{"no archived days", {"--today", "2024-05-09", "--days", "0"}, {}}));
 
 TEST_F(ComicsServer, ThirtyDaysByDefaultEndingToday) {
   auto server = start({"--today", "2024-02-10"});
-  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
-                                     "comics", "quorvel");
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body, "quorvel");
   ASSERT_EQ(entries.size(), 30u);
-  EXPECT_EQ(entries.front().date_text, "Feb. 10, 2024");
-  EXPECT_EQ(entries.back().date_text, "Jan. 12, 2024");
+  EXPECT_EQ(entries.front().date, "20240210");
+  EXPECT_EQ(entries.back().date, "20240112");
 }
 
 TEST_F(ComicsServer, WithoutTodayTheNewestDayIsTheLocalDate) {
   auto server = start({"--days", "1"});
-  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
-                                     "comics", "quorvel");
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body, "quorvel");
   ASSERT_EQ(entries.size(), 1u);
   const std::time_t now = std::time(nullptr);
   char today[16];
@@ -181,39 +148,35 @@ TEST_F(ComicsServer, WithoutTodayTheNewestDayIsTheLocalDate) {
   char yesterday_or_today[16];
   const std::time_t earlier = now - 60;  // the server may have read its clock just before midnight
   std::strftime(yesterday_or_today, sizeof yesterday_or_today, "%Y%m%d", std::localtime(&earlier));
-  const std::string shown = compact_from_text(entries[0].date_text);
+  const std::string& shown = entries[0].date;
   EXPECT_TRUE(shown == today || shown == yesterday_or_today) << shown;
 }
 
 TEST_F(ComicsServer, PartnerComicLivesUnderItsOwnSection) {
   auto server = start({"--today", "2024-03-05", "--days", "3"});
-  const auto entries = scan_calendar(fetch(server->port(), "/partner/owlfred/archive/").body,
-                                     "partner", "owlfred");
+  const auto entries = scan_calendar(fetch(server->port(), "/partner/owlfred/archive/").body, "owlfred");
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].path, "/partner/owlfred/archive/cal-20240305.html");
   EXPECT_EQ(fetch(server->port(), "/comics/owlfred/archive/").status, 404);
   const http_answer day = fetch(server->port(), entries[0].path);
   ASSERT_EQ(day.status, 200);
-  const auto images = scan_day_page(day.body, "partner", "owlfred");
+  const auto images = scan_day_page(day.body, "owlfred");
   ASSERT_EQ(images.size(), 1u);
-  EXPECT_EQ(fetch(server->port(), "/partner/owlfred/archive/images/" + images[0].name).status, 200);
+  EXPECT_EQ(fetch(server->port(), "/partner/owlfred/archive/images/" + images[0]).status, 200);
 }
 
 TEST_F(ComicsServer, WeekdayPageNamesOneStripThatDecodesToTheStripSize) {
   auto server = start({"--today", "2024-03-05", "--days", "5"});  // a Tuesday
-  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body,
-                                     "comics", "quorvel");
+  const auto entries = scan_calendar(fetch(server->port(), "/comics/quorvel/archive/").body, "quorvel");
   ASSERT_FALSE(entries.empty());
   const http_answer day = fetch(server->port(), entries[0].path);
   ASSERT_EQ(day.status, 200);
   EXPECT_EQ(day.header("content-type"), "text/html");
-  const auto images = scan_day_page(day.body, "comics", "quorvel");
+  const auto images = scan_day_page(day.body, "quorvel");
   ASSERT_EQ(images.size(), 1u);
-  EXPECT_EQ(images[0].name, "quorvel-20240305.gif");
-  EXPECT_EQ(images[0].line.rfind("<img src=\"/comics/quorvel/archive/images/quorvel-20240305.gif\"", 0), 0u)
-      << "the reference starts a line of its own: " << images[0].line;
+  EXPECT_EQ(images[0], "quorvel-20240305.gif");
 
-  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0].name);
+  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0]);
   ASSERT_EQ(strip.status, 200);
   EXPECT_EQ(strip.header("content-type"), "image/gif");
   EXPECT_EQ(strip.header("content-length"), std::to_string(strip.body.size()));
@@ -230,12 +193,12 @@ TEST_F(ComicsServer, SundayPageNamesTheStripFirstAndASmallerSecondImage) {
   auto server = start({"--today", "2024-03-03", "--days", "2"});  // a Sunday
   const http_answer day = fetch(server->port(), "/comics/quorvel/archive/cal-20240303.html");
   ASSERT_EQ(day.status, 200);
-  const auto images = scan_day_page(day.body, "comics", "quorvel");
+  const auto images = scan_day_page(day.body, "quorvel");
   ASSERT_EQ(images.size(), 2u);
-  EXPECT_EQ(images[0].name, "quorvel-20240303.gif");
+  EXPECT_EQ(images[0], "quorvel-20240303.gif");
 
-  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0].name);
-  const http_answer second = fetch(server->port(), "/comics/quorvel/archive/images/" + images[1].name);
+  const http_answer strip = fetch(server->port(), "/comics/quorvel/archive/images/" + images[0]);
+  const http_answer second = fetch(server->port(), "/comics/quorvel/archive/images/" + images[1]);
   ASSERT_EQ(strip.status, 200);
   ASSERT_EQ(second.status, 200);
   const auto strip_facts = testing_support::decode_gif(strip.body);
@@ -249,7 +212,7 @@ TEST_F(ComicsServer, SundayPageNamesTheStripFirstAndASmallerSecondImage) {
 
   // The Saturday before has a single image.
   const http_answer saturday = fetch(server->port(), "/comics/quorvel/archive/cal-20240302.html");
-  EXPECT_EQ(scan_day_page(saturday.body, "comics", "quorvel").size(), 1u);
+  EXPECT_EQ(scan_day_page(saturday.body, "quorvel").size(), 1u);
 }
 
 TEST_F(ComicsServer, AnswersAreHttp10WithTypeAndLengthAndTheConnectionCloses) {
@@ -507,11 +470,11 @@ TEST_F(ComicsServer, AnArchiveFolderIsShownAsTheSiteAndOnlyRead) {
   EXPECT_EQ(fetch(port, "/comics/marvels/archive/").status, 404) << "dk strips are Dusty Kid's";
 
   std::vector<std::string> days;
-  for (const auto& entry : scan_calendar(fetch(port, "/comics/tundra/archive/").body, "comics", "tundra"))
-    days.push_back(entry.date_text);
-  EXPECT_EQ(days, (std::vector<std::string>{"Mar. 05, 2024", "Mar. 03, 2024", "Mar. 01, 2024"}));
-  EXPECT_EQ(scan_calendar(fetch(port, "/comics/quorvel/archive/").body, "comics", "quorvel").at(0).date_text,
-            "Dec. 31, 1999") << "the century that is no later than today";
+  for (const auto& entry : scan_calendar(fetch(port, "/comics/tundra/archive/").body, "tundra"))
+    days.push_back(entry.date);
+  EXPECT_EQ(days, (std::vector<std::string>{"20240305", "20240303", "20240301"}));
+  EXPECT_EQ(scan_calendar(fetch(port, "/comics/quorvel/archive/").body, "quorvel").at(0).date, "19991231")
+      << "the century that is no later than today";
 
   const std::string day = fetch(port, "/comics/tundra/archive/cal-20240303.html").body;
   for (const char* nav : {"cal-20240301.html\">First", "cal-20240301.html\">Previous",
@@ -538,7 +501,7 @@ TEST_F(ComicsServer, FeedsNameTheLatestStripsAndAreWellFormed) {
   ASSERT_EQ(feed.status, 200);
   EXPECT_EQ(feed.header("content-type"), "application/atom+xml");
   std::size_t entries = 0;
-  for (const std::string& line : lines_of(feed.body)) entries += line == "<entry>" ? 1 : 0;
+  for (const std::string& line : testing_support::lines_of(feed.body)) entries += line == "<entry>" ? 1 : 0;
   EXPECT_EQ(entries, 30u);
   EXPECT_NE(feed.body.find("<link rel=\"alternate\" type=\"text/html\" href=\"/comics/bennywren/archive/cal-20240305.html\"/>"),
             std::string::npos);

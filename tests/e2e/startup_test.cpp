@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,16 +11,10 @@
 
 namespace {
 
+using testing_support::lines_of;
 using testing_support::run;
 
 const std::string banner = "Quorvel V1.0   (c) 2026 the quorvel developers\n\n";
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // The units in their start-up order, by the file each banner names.
 const std::vector<std::string> unit_files = {"system", "types", "math", "chars",

@@ -28,6 +28,23 @@ void write_file(const std::string& path, const std::string& contents) {
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      line += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    lines.push_back(line);
+    line.clear();
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
 std::vector<std::string> list_dir(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;

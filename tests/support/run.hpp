@@ -45,6 +45,9 @@ class temp_dir {
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
 bool file_exists(const std::string& path);
+// The lines of a text, split at CR LF, LF or CR (as the program loads a
+// body), without their ends; a last line without an end counts too.
+std::vector<std::string> lines_of(const std::string& text);
 // Names in a directory, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string& path);
 // The library's spelling of a host path: "\" between the names, all capitals.

@@ -4,8 +4,11 @@
 
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.hpp"
 
 namespace testing_support {
 
@@ -36,9 +39,9 @@ class server_process {
   std::string out();
 
  private:
-  int pid_ = -1;
-  int out_fd_ = -1;
-  std::string err_path_;
+  std::string err_path_;  // standard error goes to this file
+  std::unique_ptr<child_process> child_;
+  bool stopped_ = false;
   std::string first_line_;
   std::string rest_;
   std::uint16_t port_ = 0;

@@ -1,33 +1,53 @@
-// Background programs whose output lines a test follows.
+// Starting programs, waiting for their end, and background programs whose
+// output lines a test follows.
 #include "tests/support/child_process.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
 namespace testing_support {
+namespace {
 
-int start_program(const std::string& program, const std::vector<std::string>& args, int& out_fd,
-                  const std::string& cwd, int err_fd) {
+using clock_type = std::chrono::steady_clock;
+
+long long milliseconds_left(clock_type::time_point deadline) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now())
+      .count();
+}
+
+}  // namespace
+
+int start_program(const std::vector<std::string>& command, int& out_fd, const child_setup& setup) {
+  std::vector<char*> argv;
+  for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   int out_pipe[2];
   if (::pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     ::dup2(out_pipe[1], 1);
-    if (err_fd >= 0) ::dup2(err_fd, 2);
-    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(127);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    if (setup.err_fd >= 0) ::dup2(setup.err_fd, 2);
+    if (!setup.cwd.empty() && ::chdir(setup.cwd.c_str()) != 0) ::_exit(127);
+    for (const auto& name : setup.unset_env) ::unsetenv(name.c_str());
+    for (const auto& [name, value] : setup.set_env) ::setenv(name.c_str(), value.c_str(), 1);
+    if (setup.file_size_limit >= 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead
+      const rlimit limit{static_cast<rlim_t>(setup.file_size_limit),
+                         static_cast<rlim_t>(setup.file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(out_pipe[1]);
@@ -35,9 +55,29 @@ int start_program(const std::string& program, const std::vector<std::string>& ar
   return pid;
 }
 
+std::optional<int> wait_for_end(int pid, clock_type::time_point deadline,
+                                const std::function<void(int)>& between) {
+  for (;;) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+    const long long left = milliseconds_left(deadline);
+    if (left <= 0) return std::nullopt;
+    const int step = static_cast<int>(std::min<long long>(left, 5));
+    if (between)
+      between(step);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(step));
+  }
+}
+
 child_process::child_process(const std::string& program, const std::vector<std::string>& args,
-                             const std::string& cwd) {
-  pid_ = start_program(program, args, out_fd_, cwd);
+                             const std::string& cwd, int err_fd) {
+  std::vector<std::string> command{program};
+  command.insert(command.end(), args.begin(), args.end());
+  child_setup setup;
+  setup.cwd = cwd;
+  setup.err_fd = err_fd;
+  pid_ = start_program(command, out_fd_, setup);
   running_ = true;
 }
 
@@ -47,7 +87,7 @@ child_process::~child_process() {
 }
 
 bool child_process::read_line(std::string& line, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
     const auto newline = pending_.find('\n');
     if (newline != std::string::npos) {
@@ -56,9 +96,7 @@ bool child_process::read_line(std::string& line, int timeout_ms) {
       return true;
     }
     if (out_fd_ < 0) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
+    const long long left = milliseconds_left(deadline);
     if (left <= 0) return false;
     pollfd fd{out_fd_, POLLIN, 0};
     const int ready = ::poll(&fd, 1, static_cast<int>(left));
@@ -75,6 +113,24 @@ bool child_process::read_line(std::string& line, int timeout_ms) {
   }
 }
 
+std::string child_process::take_output() {
+  while (out_fd_ >= 0) {
+    pollfd fd{out_fd_, POLLIN, 0};
+    if (::poll(&fd, 1, 0) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
+    if (n <= 0) {
+      ::close(out_fd_);
+      out_fd_ = -1;
+      break;
+    }
+    pending_.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::string output;
+  output.swap(pending_);
+  return output;
+}
+
 bool child_process::reap(bool block) {
   if (!running_) return true;
   int status = 0;
@@ -82,6 +138,10 @@ bool child_process::reap(bool block) {
   status_ = status;
   running_ = false;
   return true;
+}
+
+void child_process::signal(int signal_number) {
+  if (!reap(false)) ::kill(pid_, signal_number);
 }
 
 void child_process::kill(int signal_number) {
@@ -92,13 +152,15 @@ void child_process::kill(int signal_number) {
 }
 
 int child_process::wait(int timeout_seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-  while (!reap(false)) {
-    if (std::chrono::steady_clock::now() >= deadline) {
+  if (running_) {
+    const auto status =
+        wait_for_end(pid_, clock_type::now() + std::chrono::seconds(timeout_seconds));
+    if (!status) {
       kill();
       return -1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    status_ = *status;
+    running_ = false;
   }
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }

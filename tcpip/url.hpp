@@ -9,7 +9,8 @@
 namespace tcpip {
 
 // Splits url into protocol, user, password, host, port and path. All six are
-// emptied first; nothing is decoded, trimmed or defaulted, and it never fails.
+// emptied first; nothing is decoded, trimmed or defaulted (but a "mailto:" in
+// any case gives the protocol "mailto"), and it never fails.
 // The path begins at the first "/" after the protocol; the port follows the
 // last colon of the part before it, the user part precedes its last "@", and a
 // colon in the user part separates the password.

@@ -22,14 +22,11 @@ namespace testing_support {
 namespace {
 
 // The words that start `program`. A command in the environment runs in
-// place of the built quorvel (QUORVEL_COMMAND) or of the quorvel with the
-// short time limit (QUORVEL_SHORT_LIMIT_COMMAND), so that the suites test
+// place of the built quorvel (QUORVEL_COMMAND), so that the suites test
 // another build of it: "wine PATH/quorvel.exe", words split at blanks.
 std::vector<std::string> command_words(const std::string& program) {
   const std::string name = std::filesystem::path(program).filename().string();
-  const char* command = name == "quorvel"            ? std::getenv("QUORVEL_COMMAND")
-                        : name == "short_limit_prog" ? std::getenv("QUORVEL_SHORT_LIMIT_COMMAND")
-                                                     : nullptr;
+  const char* command = name == "quorvel" ? std::getenv("QUORVEL_COMMAND") : nullptr;
   if (!command) return {program};
   std::istringstream split(command);
   std::vector<std::string> words(std::istream_iterator<std::string>(split), {});

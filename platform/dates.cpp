@@ -7,6 +7,7 @@
 
 #include "platform/private/dates.hpp"
 #include "platform/runtime.hpp"
+#include "platform/test_hooks.hpp"
 
 namespace platform {
 namespace {
@@ -76,6 +77,6 @@ TDateTime Now() {
          (local.hour * 3600 + local.minute * 60 + local.second) / 86400.0;
 }
 
-void SetClock(std::function<TDateTime()> clock) { replaced_clock() = std::move(clock); }
+void test_hooks::SetClock(std::function<TDateTime()> clock) { replaced_clock() = std::move(clock); }
 
 }  // namespace platform

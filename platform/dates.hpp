@@ -1,6 +1,6 @@
 // The class library's date-time value (days since 30 December 1899, the time
 // of day as the fraction), its encoding and "yymmdd" formatting, and the local
-// clock, which tests may replace.
+// clock.
 #pragma once
 
 #include <functional>
@@ -23,9 +23,7 @@ bool IsLeapYear(int year);
 // The value's date as two-digit year, month and day: "yymmdd".
 std::string FormatYYMMDD(TDateTime value);
 
-// The current local date and time; a replaced clock answers instead until it
-// is reset with an empty function.
+// The current local date and time (tests may replace the clock).
 TDateTime Now();
-void SetClock(std::function<TDateTime()> clock);
 
 }  // namespace platform

@@ -51,15 +51,6 @@ std::string host_path(std::string_view library_path);
 // A present file costs one system call for its own name.
 bool file_exists(std::string_view library_path);
 
-// For tests: how many directory listings the path mapping has read so far.
-std::uint64_t directory_reads();
-
-// For tests: how long after first seeing a directory's modification time the
-// mapping still reckons with a change that carries that same time (the
-// coarsest file-time resolution; 2 seconds unless set). What it learns within
-// that time it learns once more after it.
-void set_directory_settle_time(std::chrono::nanoseconds time);
-
 // One entry of a directory enumeration.
 struct find_data {
   std::uint32_t attributes = 0;   // file_attribute_* bits
@@ -133,14 +124,6 @@ void write_file_atomically(std::string_view library_path, std::string_view data)
 // durable as it is given, there is nothing left to do. False when that
 // failed (the names stay; the next call tries again).
 bool sync_written_directories() noexcept;
-
-// For tests only: how many directories wait for sync_written_directories.
-std::size_t directories_to_sync();
-
-// For tests only: makes write_file_atomically use a named temporary file
-// where it would use an unnamed one (systems that have only named ones
-// change nothing).
-void set_named_temporary_files(bool named);
 
 // Appends `text` to the file named by the library path, through the same path
 // mapping as every other file call, creating the file when it does not exist.

@@ -1,8 +1,8 @@
-// What the socket library does the same way on every system: the time limit
-// of the blocking calls and the count of those that gave up, the send that
-// tests may replace, the read-ahead of small receives, the records of
-// looked-up hosts, services and peers, and host entries laid into a caller's
-// buffer.
+// What the socket library does the same way on every system: the monotonic
+// clock and the one wait of the blocking calls, their time limit and the
+// count of those that gave up, the send that tests may replace, the
+// read-ahead of small receives, the records of looked-up hosts, services and
+// peers, and host entries laid into a caller's buffer.
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -15,6 +15,8 @@
 
 #include "platform/private/sockets.hpp"
 #include "platform/sockets.hpp"
+#include "platform/test_hooks.hpp"
+#include "platform/waits.hpp"
 
 namespace platform {
 namespace {
@@ -22,7 +24,7 @@ namespace {
 std::atomic<long long> time_limit_ms{60000};
 std::atomic<int> time_outs_seen{0};
 std::atomic<long long> system_receives_made{0};
-send_function send_replacement;
+test_hooks::send_function send_replacement;
 
 // Bytes a socket has received from the system and not yet handed out: those
 // from `start` up to `end`.
@@ -88,14 +90,56 @@ int fail_with(int error) {
   return SOCKET_ERROR;
 }
 
+std::function<monotonic_time()>& clock_replacement() {
+  static std::function<monotonic_time()> now;
+  return now;
+}
+
+socket_wait_function& wait_replacement() {
+  static socket_wait_function wait;
+  return wait;
+}
+
 }  // namespace
 
-void set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
+monotonic_time monotonic_now() {
+  if (const auto& now = clock_replacement()) return now();
+  return std::chrono::steady_clock::now();
+}
+
+void test_hooks::replace_monotonic_clock(std::function<monotonic_time()> now) {
+  clock_replacement() = std::move(now);
+}
+
+int wait_for_socket(TSocket s, socket_wait what, monotonic_time deadline) {
+  if (const auto& wait = wait_replacement()) return wait(s, what, deadline);
+  for (;;) {
+    // Rounded up, so that a wait never ends before the deadline it was given.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonic_now());
+    if (left.count() <= 0) return WSAETIMEDOUT;
+    if (const int result = system_socket_wait(s, what, left); result != WSAETIMEDOUT)
+      return result;
+  }
+}
+
+socket_wait_function replace_socket_wait(socket_wait_function wait) {
+  socket_wait_function old = std::move(wait_replacement());
+  wait_replacement() = std::move(wait);
+  return old;
+}
+
+int detail::wait_within_limit(TSocket s, socket_wait what) {
+  const int result = wait_for_socket(s, what, monotonic_now() + sync_time_limit());
+  if (result == WSAETIMEDOUT) count_time_out();
+  return result;
+}
+
+void test_hooks::set_sync_time_limit(std::chrono::milliseconds limit) { time_limit_ms = limit.count(); }
 std::chrono::milliseconds sync_time_limit() { return std::chrono::milliseconds(time_limit_ms); }
-int time_outs() { return time_outs_seen; }
+int test_hooks::time_outs() { return time_outs_seen; }
 void detail::count_time_out() { ++time_outs_seen; }
 
-send_function replace_send(send_function replacement) {
+test_hooks::send_function test_hooks::replace_send(send_function replacement) {
   send_function old = std::move(send_replacement);
   send_replacement = std::move(replacement);
   return old;
@@ -123,7 +167,7 @@ int recv(TSocket s, char* buf, int len, int flags) {
   return fill_read_ahead(s, buf, len);
 }
 
-long long system_receives() { return system_receives_made; }
+long long test_hooks::system_receives() { return system_receives_made; }
 
 bool detail::read_ahead_waits(TSocket s) {
   std::lock_guard lock(read_ahead_mutex);

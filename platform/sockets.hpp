@@ -3,7 +3,8 @@
 // closed peer fails; it never ends the program.
 // A blocking connect, send or receive gives up after a time limit without
 // progress and then fails with WSAETIMEDOUT, never "would block"; a blocking
-// send hands over all its bytes or fails. Whether a socket that gave up is
+// send hands over all its bytes or fails. Each waits through
+// wait_for_socket (platform/waits.hpp) up to a deadline of monotonic_now(). Whether a socket that gave up is
 // asked again is for its user to decide.
 //
 // The C library may define htons and friends as macros; this header drops
@@ -194,19 +195,8 @@ int WSAAsyncSelect(TSocket s, HWND window, std::uint32_t msg, std::int32_t mask)
 // buffer is too small.
 bool place_host_entry(char* buffer, int size, std::uint32_t address);
 
-// Tests only: the limit of a blocking connect, send or receive without
-// progress (60 seconds unless changed), for sockets made from then on.
-void set_sync_time_limit(std::chrono::milliseconds limit);
+// The limit of a blocking connect, send or receive without progress: 60
+// seconds (tests may change it).
 std::chrono::milliseconds sync_time_limit();
-// Tests only: how many blocking calls have given up at the time limit.
-int time_outs();
-
-// Tests only: how many receives have gone to the system.
-long long system_receives();
-
-// Tests only: replaces the send call; an empty function restores the real
-// one. Returns the function replaced.
-using send_function = std::function<int(TSocket s, const char* buf, int len, int flags)>;
-send_function replace_send(send_function replacement);
 
 }  // namespace platform

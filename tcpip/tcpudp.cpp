@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/sockets.hpp"
+#include "platform/waits.hpp"
 
 namespace tcpip {
 
@@ -247,7 +248,7 @@ void T_tcpudp::ReceiveBuf(std::int32_t socket, void* buffer, std::int32_t& lengt
 void T_tcpudp::CheckProgress(std::int32_t received) {
   // A connection that has ended, in order or not, has no trickle to stop.
   if (Closed) return;
-  if (progress_.add(progress_window::clock::now(), received)) return;
+  if (progress_.add(platform::monotonic_now(), received)) return;
   // A trickle: the connection would hold the program for as long as the
   // peer likes.
   Failed = true;
@@ -330,7 +331,7 @@ void T_tcpudp::Connect() {
   Closed = false;
   Failed = false;
   TimedOut = false;
-  progress_.restart(progress_window::clock::now(), platform::sync_time_limit());
+  progress_.restart(platform::monotonic_now(), platform::sync_time_limit());
   State = st_ready;
 }
 

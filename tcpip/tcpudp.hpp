@@ -88,10 +88,11 @@ class T_tcpudp;
 inline constexpr std::int64_t min_progress_bytes = 1024;
 
 // The bytes a connection received over the last time limit, counted in
-// sixtieths of it, so that a fast start does not pay for a trickle later.
+// sixtieths of it on the platform's monotonic clock, so that a fast start
+// does not pay for a trickle later.
 class progress_window {
  public:
-  using clock = std::chrono::steady_clock;
+  using clock = std::chrono::steady_clock;  // of platform::monotonic_now()
   // Starts counting afresh at `now`, over windows of `span`.
   void restart(clock::time_point now, std::chrono::nanoseconds span);
   // Counts `bytes` received at `now`. False when a whole window has passed

@@ -13,10 +13,11 @@
 #include "app/comics.hpp"
 #include "lib/system.hpp"
 #include "platform/dates.hpp"
+#include "platform/test_hooks.hpp"
 #include "tcpip/url.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/scripted_server.hpp"
-#include "tests/support/sockets.hpp"
+#include "tests/support/stepped_time.hpp"
 #include "tests/support/tiny_gif.hpp"
 
 namespace {
@@ -31,8 +32,8 @@ constexpr std::uint8_t owlfred = 29;
 // Sets the local clock for one scope.
 class fixed_clock {
  public:
-  explicit fixed_clock(platform::TDateTime now) { platform::SetClock([now] { return now; }); }
-  ~fixed_clock() { platform::SetClock({}); }
+  explicit fixed_clock(platform::TDateTime now) { platform::test_hooks::SetClock([now] { return now; }); }
+  ~fixed_clock() { platform::test_hooks::SetClock({}); }
 };
 
 const platform::TDateTime morning_of_7_dec_2026 = EncodeDate(2026, 12, 7) + 10.0 / 24;
@@ -520,7 +521,7 @@ std::vector<std::string> twelve_days() {
 }
 
 TEST_F(Scan, FiveSilentRequestsInARowEndTheScan) {
-  testing_support::time_limit limit(std::chrono::milliseconds(200));
+  const testing_support::stepped_time time;
   server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
   server_.set_fallback(scripted_answer::silent());
   // Four silent, then an error page: the server is there, the count starts again.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/runtime.hpp"
+#include "platform/test_hooks.hpp"
 
 namespace {
 
@@ -42,9 +43,9 @@ TEST(Dates, FormatsTwoDigitFields) {
 
 TEST(Dates, ClockCanBeReplacedAndReset) {
   const double fixed = platform::EncodeDate(2024, 2, 29) + 0.5;
-  platform::SetClock([fixed] { return fixed; });
+  platform::test_hooks::SetClock([fixed] { return fixed; });
   EXPECT_EQ(platform::Now(), fixed);
-  platform::SetClock({});
+  platform::test_hooks::SetClock({});
   EXPECT_GT(platform::Now(), platform::EncodeDate(2020, 1, 1));
 }
 

@@ -15,7 +15,9 @@
 #include <map>
 #include <string>
 
+#include "platform/test_hooks.hpp"
 #include "tests/support/run.hpp"
+#include "tests/support/stepped_time.hpp"
 
 namespace {
 
@@ -165,9 +167,9 @@ void PrintTo(const name_shape& shape, std::ostream* out) { *out << shape.reason;
 // Sets the settle time for one test and the usual one after.
 class DirectoryCache : public testing::TestWithParam<name_shape> {
  protected:
-  void SetUp() override { platform::set_directory_settle_time(std::chrono::hours(1)); }
-  void TearDown() override { platform::set_directory_settle_time(std::chrono::seconds(2)); }
-  static std::uint64_t reads() { return platform::directory_reads(); }
+  void SetUp() override { platform::test_hooks::set_directory_settle_time(std::chrono::hours(1)); }
+  void TearDown() override { platform::test_hooks::set_directory_settle_time(std::chrono::seconds(2)); }
+  static std::uint64_t reads() { return platform::test_hooks::directory_reads(); }
   // As the program asks for a strip: the directory upper-cased, the name not.
   static std::string strip(const temp_dir& dir, const std::string& date) {
     return dir.path() + "\\" + upper(GetParam().directory) + "\\" + GetParam().prefix + date +
@@ -210,13 +212,13 @@ TEST(DirectorySpelling, IsChosenAlikeInLargeAndSmallDirectoriesAndReadsNoLargeOn
       fs::create_directory(dir / spelling);
       write_file(dir / (std::string(spelling) + "/x.gif"), spelling);
     }
-    const std::uint64_t before = platform::directory_reads();
+    const std::uint64_t before = platform::test_hooks::directory_reads();
     EXPECT_EQ(platform::host_path(dir.path() + "\\STRIPS\\x.gif"), dir / "Strips/x.gif")
         << others;
     EXPECT_TRUE(platform::file_exists(dir.path() + "\\STRIPS\\x.gif"));
     EXPECT_EQ(platform::host_path(dir.path() + "\\stripS\\x.gif"), dir / "stripS/x.gif");
     EXPECT_EQ(platform::host_path(dir.path() + "\\STRIPZ\\x.gif"), dir / "STRIPZ/x.gif");
-    EXPECT_EQ(platform::directory_reads() - before, others == 0 ? 1u : 0u) << others;
+    EXPECT_EQ(platform::test_hooks::directory_reads() - before, others == 0 ? 1u : 0u) << others;
 
     fs::create_directory(dir / "STRIPS");
     write_file(dir / "STRIPS/x.gif", "new");  // another program's: the exact name wins now
@@ -258,7 +260,7 @@ TEST_P(DirectoryCache, ChangesMadeByOthersAreSeen) {
 
 TEST_P(DirectoryCache, TheProgramsOwnWritesDoNotReadTheDirectoryAgain) {
   for (const bool named : {false, true}) {
-    platform::set_named_temporary_files(named);
+    platform::test_hooks::set_named_temporary_files(named);
     temp_dir dir;
     fill(dir / GetParam().directory, 5000);
     EXPECT_FALSE(platform::file_exists(strip(dir, "261100")));
@@ -281,7 +283,7 @@ TEST_P(DirectoryCache, TheProgramsOwnWritesDoNotReadTheDirectoryAgain) {
     EXPECT_EQ(reads(), before) << "named temporary files: " << named;
     EXPECT_EQ(testing_support::list_dir(dir / GetParam().directory).size(), 5031u);
   }
-  platform::set_named_temporary_files(false);
+  platform::test_hooks::set_named_temporary_files(false);
 }
 
 TEST_P(DirectoryCache, WhatIsLearntWithinTheSettleTimeIsLearntOnceMore) {
@@ -291,7 +293,8 @@ TEST_P(DirectoryCache, WhatIsLearntWithinTheSettleTimeIsLearntOnceMore) {
   // The directory in its own spelling: only the strips' directory is looked into.
   const std::string late =
       dir.path() + "\\" + GetParam().directory + "\\" + upper(GetParam().prefix) + "X.GIF";
-  platform::set_directory_settle_time(std::chrono::milliseconds(20));
+  testing_support::stepped_time time;  // the settle time counts on its clock
+  platform::test_hooks::set_directory_settle_time(std::chrono::seconds(2));
   const std::uint64_t before = reads();
   EXPECT_FALSE(platform::file_exists(late));
 
@@ -299,17 +302,15 @@ TEST_P(DirectoryCache, WhatIsLearntWithinTheSettleTimeIsLearntOnceMore) {
   // of a coarse file-system clock does.
   write_file(on_disk(dir, GetParam().prefix + std::string("x.gif")), "x");
   fs::last_write_time(dir / GetParam().directory, aged);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  bool seen = false;
-  while (!seen && std::chrono::steady_clock::now() < deadline) seen = platform::file_exists(late);
-  EXPECT_TRUE(seen);
+  time.step(std::chrono::seconds(1));
+  EXPECT_FALSE(platform::file_exists(late)) << "within the settle time the listing read stands";
+  time.step(std::chrono::seconds(1));
+  EXPECT_TRUE(platform::file_exists(late)) << "once it has passed, the listing is read again";
   EXPECT_EQ(reads() - before, 2u);
 
   // Once more only: the identity is settled now.
-  const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
-  int misses = 0;
-  while (std::chrono::steady_clock::now() < settled) misses += !platform::file_exists(late);
-  EXPECT_EQ(misses, 0);
+  time.step(std::chrono::hours(1));
+  EXPECT_TRUE(platform::file_exists(late));
   EXPECT_EQ(reads() - before, 2u);
 }
 
@@ -427,8 +428,8 @@ class file_size_limit {
 // way taken where the file system has no unnamed files.
 class AtomicWrite : public testing::TestWithParam<bool> {
  protected:
-  void SetUp() override { platform::set_named_temporary_files(GetParam()); }
-  void TearDown() override { platform::set_named_temporary_files(false); }
+  void SetUp() override { platform::test_hooks::set_named_temporary_files(GetParam()); }
+  void TearDown() override { platform::test_hooks::set_named_temporary_files(false); }
 };
 
 INSTANTIATE_TEST_SUITE_P(TemporaryFiles, AtomicWrite, testing::Values(false, true));
@@ -453,9 +454,9 @@ TEST_P(AtomicWrite, EachDirectoryWrittenIntoWaitsForOneSync) {
   platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
   platform::write_file_atomically(dir.path() + "\\qv261208.gif", "GIF89a");
   platform::write_file_atomically(dir.path() + "\\other\\qv261207.gif", "GIF89a");
-  EXPECT_EQ(platform::directories_to_sync(), 2u);
+  EXPECT_EQ(platform::test_hooks::directories_to_sync(), 2u);
   EXPECT_TRUE(platform::sync_written_directories());
-  EXPECT_EQ(platform::directories_to_sync(), 0u);
+  EXPECT_EQ(platform::test_hooks::directories_to_sync(), 0u);
 }
 
 TEST_P(AtomicWrite, AFileOfThatNameIsKeptAndTheWriteCountsAsDone) {
@@ -527,9 +528,9 @@ TEST(NamedTemporaryFile, IsAHiddenNameBesideTheTargetThatGoesAgain) {
   for (const std::string& name : {std::string(".qv261206.gif.part-999999999-a1B2c3"), running})
     write_file(dir / name, "x");
   const name_watch watch(dir.path());
-  platform::set_named_temporary_files(true);
+  platform::test_hooks::set_named_temporary_files(true);
   platform::write_file_atomically(dir.path() + "\\qv261207.gif", "GIF89a");
-  platform::set_named_temporary_files(false);
+  platform::test_hooks::set_named_temporary_files(false);
   const auto names = watch.names();
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(names[0].rfind(".qv261207.gif.part-", 0), 0u) << names[0];

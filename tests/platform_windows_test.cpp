@@ -12,6 +12,7 @@
 #include "platform/process.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/stepped_time.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
 #include "tests/support/sockets.hpp"
@@ -25,7 +26,7 @@ namespace {
 using testing_support::list_dir;
 using testing_support::read_file;
 using testing_support::temp_dir;
-using testing_support::time_limit;
+using testing_support::stepped_time;
 using testing_support::write_file;
 
 std::string windows_path(const temp_dir& dir, const std::string& name) {
@@ -192,15 +193,17 @@ class raw_peer {
 };
 
 TEST(Sockets, AReceiveThatGaveUpFailsWithTheTimeLimitError) {
-  time_limit limit(std::chrono::milliseconds(200));
+  stepped_time time;
   raw_peer peer;
   const platform::TSocket s = platform::socket(platform::WS_AF_INET, platform::WS_SOCK_STREAM, 0);
   const platform::TSockAddrIn record = testing_support::loopback_record(peer.port());
   ASSERT_EQ(platform::connect(s, &record, sizeof record), 0);
   peer.accept();
+  const testing_support::peer_silence silent_peer;
   char byte;
   EXPECT_EQ(platform::recv(s, &byte, 1, 0), SOCKET_ERROR);
   EXPECT_EQ(platform::WSAGetLastError(), WSAETIMEDOUT);
+  EXPECT_EQ(time.elapsed(), std::chrono::seconds(60));
   platform::closesocket(s);
 }
 

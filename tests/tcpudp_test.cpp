@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "platform/sockets.hpp"
+#include "platform/test_hooks.hpp"
 #include "tcpip/tcp.hpp"
 #include "tcpip/tcpip.hpp"
 #include "tests/support/scripted_server.hpp"
 #include "tests/support/sockets.hpp"
+#include "tests/support/stepped_time.hpp"
 #include "tests/support/trace_log.hpp"
 
 namespace {
@@ -186,12 +188,12 @@ TEST(SendAndReceive, AFailedSendIsNotTraced) {
   trace_log log;
   T_TcpIp component(nullptr);
   component.OnTrace = log.proc();
-  const auto old = platform::replace_send([](platform::TSocket, const char*, int, int) {
+  const auto old = platform::test_hooks::replace_send([](platform::TSocket, const char*, int, int) {
     platform::WSASetLastError(platform::WSAECONNRESET);
     return -1;
   });
   EXPECT_EQ(component.SendBuf(7, "abc", 3), -1);
-  platform::replace_send(old);
+  platform::test_hooks::replace_send(old);
   EXPECT_TRUE(log.lines.empty());
 }
 
@@ -273,7 +275,7 @@ TEST(SocketState, NoneUnconnectedConnectedAndEof) {
 class short_sends {
  public:
   explicit short_sends(std::vector<int> limits) : limits_(std::move(limits)) {
-    old_ = platform::replace_send([this](platform::TSocket, const char* buf, int len, int) {
+    old_ = platform::test_hooks::replace_send([this](platform::TSocket, const char* buf, int len, int) {
       const int limit = calls < limits_.size() ? limits_[calls] : len;
       ++calls;
       if (limit < 0) {
@@ -285,13 +287,13 @@ class short_sends {
       return count;
     });
   }
-  ~short_sends() { platform::replace_send(old_); }
+  ~short_sends() { platform::test_hooks::replace_send(old_); }
   std::string sent;
   std::size_t calls = 0;
 
  private:
   std::vector<int> limits_;
-  platform::send_function old_;
+  platform::test_hooks::send_function old_;
 };
 
 TEST(SendString, ShortSendLeavesTheRestForTheNextSendBuf) {
@@ -544,10 +546,8 @@ TEST(SyncLimit, SilentServerMakesAReceiveGiveUp) {
   T_TcpIp component(nullptr);
   component.Host = "127.0.0.1";
   component.Port = server.port();
-  {
-    const testing_support::time_limit limit(std::chrono::milliseconds(200));
-    component.Get();
-  }
+  const testing_support::stepped_time time;
+  component.Get();
   EXPECT_TRUE(component.Closed);
   EXPECT_EQ(component.Stream.Size(), 0u);
 }

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "tcpip/http.hpp"
+#include "platform/test_hooks.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/stepped_time.hpp"
 
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
@@ -20,7 +22,8 @@ using namespace tcpip;
 using testing_support::refused_port;
 using testing_support::scripted_answer;
 using testing_support::scripted_server;
-using testing_support::time_limit;
+using testing_support::stepped_time;
+using platform::test_hooks::time_outs;
 using ending = scripted_answer::ending;
 
 // Gets URLs with one component and records, for the last of them, the
@@ -62,10 +65,9 @@ struct outcome_row {
 
 class Outcome : public testing::TestWithParam<outcome_row> {};
 
-// Short enough for the rows of silence, long enough for the others on a
-// loaded machine.
+// The rows of silence wait out the 60 seconds on the stepped clock.
 TEST_P(Outcome, IsRecordedBeforeTheEndOfTransfer) {
-  time_limit limit(1000ms);
+  stepped_time time;
   scripted_server server({GetParam().answer});
   transfer t(server.url("/x"));
   EXPECT_EQ(t.http.Outcome, GetParam().outcome) << GetParam().why;
@@ -136,7 +138,7 @@ TEST(Outcome, NoConnectionIsAFailureOfItsOwnKind) {
 // A failure does not outlive its transfer, nor does the status of a whole
 // answer make the next one, closed without a byte, whole.
 TEST(Outcome, IsEachTransfersOwn) {
-  time_limit limit(300ms);
+  stepped_time time;
   scripted_server server({scripted_answer::silent(),
                           scripted_answer::http("HTTP/1.0 200 OK", {}, "fine"),
                           scripted_answer::closing()});
@@ -157,39 +159,41 @@ TEST(Outcome, ARequestThatCouldNotGoOutFailsWhateverCameBack) {
   // A send that fails may be the call that learnt of a reset; the answer
   // read after it cannot be trusted.
   scripted_server server({scripted_answer::http("HTTP/1.0 200 OK", {}, "whole?").unprompted()});
-  const auto real = platform::replace_send([](platform::TSocket, const char*, int, int) {
+  const auto real = platform::test_hooks::replace_send([](platform::TSocket, const char*, int, int) {
     platform::WSASetLastError(platform::WSAECONNRESET);
     return platform::SOCKET_ERROR;
   });
   transfer t(server.url("/x"));
-  platform::replace_send(real);
+  platform::test_hooks::replace_send(real);
   EXPECT_EQ(t.http.Stream.Size(), 0u);
   EXPECT_EQ(t.http.Outcome, ho_failed);
   EXPECT_EQ(t.events, std::vector<std::string>{"error, failed"});
 }
 
 TEST(TimeLimit, ASilentServerCostsOneWaitPerRequest) {
-  time_limit limit(300ms);
+  stepped_time time;
   scripted_server server({scripted_answer::silent(),
                           scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000)
                               .cut_after(5000)
                               .then(ending::silent),
                           scripted_answer::bytes("", ending::deaf).unprompted()});
   for (int request = 0; request < 3; ++request) {
-    const int before = platform::time_outs();
+    const auto waited = time.elapsed();
+    const int before = time_outs();
     T_HTTP http(nullptr);
     http.URL = server.url("/x");
     if (request == 2) http.AdditionalHeader.Add(std::string(32u << 20, 'l'));
     http.Get();
     EXPECT_EQ(http.Outcome, ho_timed_out) << request;
-    EXPECT_EQ(platform::time_outs() - before, 1)
+    EXPECT_EQ(time_outs() - before, 1)
         << "once a receive gave up, the socket is not asked again (request " << request << ")";
+    EXPECT_EQ(time.elapsed() - waited, 60s) << request;
   }
 }
 
-// The header and 2,000 bytes at once, then a byte every 20 ms.
+// The header and 2,000 bytes at once, then a byte every 1.2 seconds.
 scripted_answer fast_start_then_trickle() {
-  scripted_answer answer{true, std::vector<std::string>(101, "x"), ending::close, 20ms};
+  scripted_answer answer{true, std::vector<std::string>(101, "x"), ending::close, 1200ms};
   answer.writes[0] = "HTTP/1.0 200 OK\r\n\r\n" + std::string(2000, 'b');
   return answer;
 }
@@ -202,25 +206,26 @@ struct pace_row {
 
 class Pace : public testing::TestWithParam<pace_row> {};
 
-// No pause reaches the time limit: only the bytes of the last one decide.
+// No pause reaches the time limit of 60 seconds: only the bytes of the last
+// 60 seconds decide.
 TEST_P(Pace, DecidesByTheBytesOfAnyOneTimeLimit) {
-  time_limit limit(1000ms);
+  stepped_time time;
   scripted_server server({GetParam().answer});
-  const int before = platform::time_outs();
+  const int before = time_outs();
   transfer t(server.url("/x"));
   EXPECT_EQ(t.http.Outcome, GetParam().outcome) << GetParam().why;
-  EXPECT_EQ(platform::time_outs(), before) << "no single receive gave up: " << GetParam().why;
+  EXPECT_EQ(time_outs(), before) << "no single receive gave up: " << GetParam().why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Transfers, Pace,
     testing::Values(
-        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(1).paced(20ms),
-                 ho_timed_out, "a byte every 20 ms brings too few bytes"},
+        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(1).paced(1200ms),
+                 ho_timed_out, "a byte every 1.2 s brings too few bytes"},
         pace_row{fast_start_then_trickle(), ho_timed_out, "a fast start does not pay for a trickle later"},
-        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(2000).paced(300ms),
-                 ho_complete, "2,000 bytes every 300 ms is no trickle"},
-        pace_row{scripted_answer{true, {"HTTP/1.0 200 OK\r\n\r\nsmall", "er", ""}, ending::close, 600ms},
+        pace_row{scripted_answer::http("HTTP/1.0 200 OK", {}, body_of_10000).in_pieces(2000).paced(18s),
+                 ho_complete, "2,000 bytes every 18 s is no trickle"},
+        pace_row{scripted_answer{true, {"HTTP/1.0 200 OK\r\n\r\nsmall", "er", ""}, ending::close, 36s},
                  ho_complete, "too few bytes, but an orderly close after one time limit"}));
 
 TEST(BodyBound, AnEndlessBodyStopsAtTheBoundWithBoundedMemory) {

@@ -16,6 +16,7 @@
 
 #include "platform/private/files.hpp"
 #include "platform/posix/path_mapping.hpp"
+#include "platform/test_hooks.hpp"
 
 namespace platform {
 namespace {
@@ -261,11 +262,11 @@ void write_named(const target_directory& dir, const std::string& name, std::stri
 
 }  // namespace
 
-void set_named_temporary_files(bool named) { named_temporary_files = named; }
+void test_hooks::set_named_temporary_files(bool named) { named_temporary_files = named; }
 
 bool sync_written_directories() noexcept { return unsynced().sync(); }
 
-std::size_t directories_to_sync() { return unsynced().size(); }
+std::size_t test_hooks::directories_to_sync() { return unsynced().size(); }
 
 void write_file_atomically(std::string_view library_path, std::string_view data) {
   const std::string target = host_path(library_path);

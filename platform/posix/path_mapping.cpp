@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "platform/files.hpp"
+#include "platform/test_hooks.hpp"
+#include "platform/waits.hpp"
 
 namespace platform {
 namespace {
@@ -197,7 +199,7 @@ class directory_cache {
   // directory of any size.
   std::optional<std::string> spelling(const std::string& directory, const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    const steady::time_point now = steady::now();
+    const steady::time_point now = monotonic_now();
     known_directory* known = current(directory, now);
     if (!known) return std::nullopt;
     return listed_spelling(directory, *known, name, now);
@@ -210,7 +212,7 @@ class directory_cache {
   std::optional<std::string> directory_spelling(const std::string& directory,
                                                 const std::string& name) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    const steady::time_point now = steady::now();
+    const steady::time_point now = monotonic_now();
     known_directory* known = current(directory, now);
     if (!known) return std::nullopt;
     const auto answer = known->answers.find(name);
@@ -406,8 +408,8 @@ std::string host_path(std::string_view library_path) {
   return posix::map_path(library_path).path;
 }
 
-std::uint64_t directory_reads() { return cache().reads(); }
+std::uint64_t test_hooks::directory_reads() { return cache().reads(); }
 
-void set_directory_settle_time(std::chrono::nanoseconds time) { cache().set_settle_time(time); }
+void test_hooks::set_directory_settle_time(std::chrono::nanoseconds time) { cache().set_settle_time(time); }
 
 }  // namespace platform

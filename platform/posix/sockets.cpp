@@ -1,6 +1,7 @@
 // The socket library on BSD sockets: errno mapped to the library's numbers in
-// one place, blocking calls bounded by the time limit, and host lookups on
-// helper threads. The event registration is in socket_events.cpp.
+// one place, blocking calls made of non-blocking ones and the one wait with a
+// deadline, and host lookups on helper threads. The event registration is in
+// socket_events.cpp.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -72,7 +75,6 @@ int detail::translate_errno(int error) {
 
 // Fails a call with the library's number for the system's errno.
 int detail::fail_with_errno(int error) {
-  if (error == ETIMEDOUT) detail::count_time_out();
   last_error = translate_errno(error);
   return SOCKET_ERROR;
 }
@@ -84,22 +86,30 @@ int detail::socket_error(TSocket s) {
   return value;
 }
 
+int system_socket_wait(std::int32_t s, socket_wait what, std::chrono::milliseconds timeout) {
+  const short events = what == socket_wait::read ? POLLIN : POLLOUT;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd fd{s, events, 0};
+    const int ready =
+        poll(&fd, 1, static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return detail::translate_errno(errno);
+    if (ready == 0) return WSAETIMEDOUT;
+    if (fd.revents & POLLNVAL) return WSAEBADF;
+    // A connect that ended tells how in the socket's pending error.
+    if (what == socket_wait::connect) return detail::translate_errno(detail::socket_error(s));
+    return 0;
+  }
+}
+
 namespace {
 
 using detail::fail_with_errno;
 using detail::non_blocking;
 using detail::socket_error;
-
-// The time limit as the kernel's socket time-out: every blocking connect,
-// send and receive on the socket then gives up after it without progress.
-void apply_time_limit(int s) {
-  const long long ms = std::max<long long>(1, sync_time_limit().count());
-  timeval limit{};
-  limit.tv_sec = static_cast<time_t>(ms / 1000);
-  limit.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
 
 sockaddr_in to_native(const TSockAddrIn& record) {
   sockaddr_in native{};
@@ -110,23 +120,10 @@ sockaddr_in to_native(const TSockAddrIn& record) {
   return native;
 }
 
-// Waits until the descriptor is ready for events, at most the time limit.
-// 0 when ready, otherwise the errno to fail with.
-int wait_ready(TSocket s, short events) {
-  using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + sync_time_limit();
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-    if (left <= 0) return ETIMEDOUT;
-    pollfd fd{s, events, 0};
-    const int ready = poll(&fd, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return errno;
-    if (ready == 0) return ETIMEDOUT;
-    if (fd.revents & POLLNVAL) return EBADF;
-    return 0;
-  }
+// Fails a blocking call whose wait did not end ready: the library's number.
+int fail_after_wait(int number) {
+  last_error = number;
+  return SOCKET_ERROR;
 }
 
 // What background lookups share with the rest of the library. Never freed: a
@@ -179,9 +176,10 @@ void WSASetLastError(int error) { last_error = error; }
 TSocket socket(int af, int type, int protocol) {
   const int native_af = af == WS_AF_INET ? AF_INET : af;
   const int native_type = type == WS_SOCK_STREAM ? SOCK_STREAM : type;
-  const int s = ::socket(native_af, native_type | SOCK_CLOEXEC, protocol);
+  // Non-blocking underneath: a blocking call waits through wait_for_socket,
+  // so that its time limit reads the one clock.
+  const int s = ::socket(native_af, native_type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
   if (s < 0) return fail_with_errno(errno);
-  apply_time_limit(s);
   return s;
 }
 
@@ -200,16 +198,12 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
       detail::tell_registration(s, detail::socket_news::connect_started);
     return fail_with_errno(error);
   }
-  // Blocking: the socket's time-out bounds the wait; the kernel then reports
-  // the attempt as still under way, which here is a failure.
-  int error = ::connect(s, address, sizeof native) == 0 ? 0 : errno;
-  if (error == EINTR) {
-    // Interrupted: the attempt goes on; wait for its end within the limit.
-    error = wait_ready(s, POLLOUT);
-    if (error == 0) error = socket_error(s);
-  }
-  if (error == EINPROGRESS || error == EAGAIN) error = ETIMEDOUT;
-  if (error != 0) return fail_with_errno(error);
+  // Blocking: the attempt goes on while the wait lasts, at most the limit.
+  if (::connect(s, address, sizeof native) == 0) return 0;
+  const int error = errno;
+  if (error != EINPROGRESS && error != EINTR) return fail_with_errno(error);
+  if (const int waited = detail::wait_within_limit(s, socket_wait::connect); waited != 0)
+    return fail_after_wait(waited);
   return 0;
 }
 
@@ -231,8 +225,7 @@ int listen(TSocket s, int backlog) {
 namespace {
 
 // A blocking send: everything goes out, or the call fails, at the latest
-// after the time limit without progress (the kernel's own time-out would
-// count from the start of the call and hand back a part).
+// after the time limit without progress.
 int send_all(TSocket s, const char* buf, int len, int flags) {
   int sent = 0;
   while (sent < len) {
@@ -244,7 +237,8 @@ int send_all(TSocket s, const char* buf, int len, int flags) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail_with_errno(errno);
-    if (const int error = wait_ready(s, POLLOUT); error != 0) return fail_with_errno(error);
+    if (const int waited = detail::wait_within_limit(s, socket_wait::write); waited != 0)
+      return fail_after_wait(waited);
   }
   return len;
 }
@@ -271,17 +265,19 @@ int detail::system_recv(TSocket s, char* buf, int len, int flags) {
   if (len < 0) return fail_with_errno(EINVAL);
   const bool blocking = !non_blocking(s);
   if (!blocking) detail::tell_registration(s, detail::socket_news::received);
-  ssize_t received;
-  do received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
-  while (received < 0 && errno == EINTR);
-  if (received >= 0) {
-    last_error = 0;
-    return static_cast<int>(received);
+  for (;;) {
+    const ssize_t received = ::recv(s, buf, static_cast<std::size_t>(len), flags);
+    if (received >= 0) {
+      last_error = 0;
+      return static_cast<int>(received);
+    }
+    if (errno == EINTR) continue;
+    if (!blocking || (errno != EAGAIN && errno != EWOULDBLOCK)) return fail_with_errno(errno);
+    // A blocking receive that got nothing within the time limit has failed:
+    // never "would block", which would make a reader ask again forever.
+    if (const int waited = detail::wait_within_limit(s, socket_wait::read); waited != 0)
+      return fail_after_wait(waited);
   }
-  // A blocking receive that got nothing within the time limit has failed:
-  // never "would block", which would make a reader ask again forever.
-  if (blocking && (errno == EAGAIN || errno == EWOULDBLOCK)) return fail_with_errno(ETIMEDOUT);
-  return fail_with_errno(errno);
 }
 
 // The one option offered, on the system's own level and name.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/sockets.hpp"
+#include "platform/waits.hpp"
 
 namespace platform::detail {
 
@@ -38,5 +39,8 @@ bool lookup_service(const char* name, const char* proto, service& found);
 bool peer_of(TSocket s, std::uint32_t& address, std::uint16_t& port);
 // Counts a blocking call that gave up at the time limit.
 void count_time_out();
+// The wait of a blocking call: through wait_for_socket, at most the time
+// limit from now; a wait that reached it is counted.
+int wait_within_limit(TSocket s, socket_wait what);
 
 }  // namespace platform::detail

@@ -11,6 +11,7 @@
 
 #include "platform/private/files.hpp"
 #include "platform/windows/windows_api.hpp"
+#include "platform/test_hooks.hpp"
 
 namespace platform {
 namespace {
@@ -67,8 +68,8 @@ class directory_find final : public find_state {
 std::string host_path(std::string_view library_path) { return std::string(library_path); }
 
 // The paths are the system's own: no directory is ever read to map a name.
-std::uint64_t directory_reads() { return 0; }
-void set_directory_settle_time(std::chrono::nanoseconds) {}
+std::uint64_t test_hooks::directory_reads() { return 0; }
+void test_hooks::set_directory_settle_time(std::chrono::nanoseconds) {}
 
 bool file_exists(std::string_view library_path) {
   const std::string path(library_path);
@@ -222,12 +223,12 @@ class temporary_file {
 }  // namespace
 
 // Windows has named temporary files only.
-void set_named_temporary_files(bool) {}
+void test_hooks::set_named_temporary_files(bool) {}
 
 // MOVEFILE_WRITE_THROUGH has made each name durable already.
 bool sync_written_directories() noexcept { return true; }
 
-std::size_t directories_to_sync() { return 0; }
+std::size_t test_hooks::directories_to_sync() { return 0; }
 
 bool detail::append_to_host_file(const std::string& path, std::string_view text) {
   const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,

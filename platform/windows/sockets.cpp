@@ -1,8 +1,10 @@
 // The socket library on Windows Sockets itself. The system's calls, records
 // and error numbers are the library's own; what this file adds is the time
 // limit of the blocking calls (every socket is non-blocking underneath, and a
-// blocking call waits with select for at most the limit without progress) and
-// the buffer handling of background host lookups.
+// blocking call waits through the one wait, whose system half is select, for
+// at most the limit without progress) and the buffer handling of background
+// host lookups.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -63,29 +65,23 @@ sockaddr_in to_native(const TSockAddrIn& record) {
   return address;
 }
 
-enum class readiness { read, write, connect };
+}  // namespace
 
-// Waits until the socket is ready, at most the time limit. 0 when it is,
-// otherwise the error to fail with.
-int wait_ready(TSocket s, readiness what) {
-  using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + sync_time_limit();
-  const auto left =
-      std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
-  if (left <= 0) return WSAETIMEDOUT;
+int system_socket_wait(std::int32_t s, socket_wait what, std::chrono::milliseconds timeout) {
+  const long long left = std::clamp<long long>(timeout.count(), 0, 24LL * 3600 * 1000);
   fd_set ready;
   fd_set failed;
   FD_ZERO(&ready);
   FD_ZERO(&failed);
   FD_SET(native(s), &ready);
   FD_SET(native(s), &failed);
-  timeval limit{static_cast<long>(left / 1000000), static_cast<long>(left % 1000000)};
-  const int count = ::select(0, what == readiness::read ? &ready : nullptr,
-                             what == readiness::read ? nullptr : &ready,
-                             what == readiness::connect ? &failed : nullptr, &limit);
+  timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+  const int count = ::select(0, what == socket_wait::read ? &ready : nullptr,
+                             what == socket_wait::read ? nullptr : &ready,
+                             what == socket_wait::connect ? &failed : nullptr, &limit);
   if (count == SOCKET_ERROR) return ::WSAGetLastError();
   if (count == 0) return WSAETIMEDOUT;
-  if (what == readiness::connect && FD_ISSET(native(s), &failed)) {
+  if (what == socket_wait::connect && FD_ISSET(native(s), &failed)) {
     int error = 0;
     int length = sizeof error;
     ::getsockopt(native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
@@ -94,12 +90,7 @@ int wait_ready(TSocket s, readiness what) {
   return 0;
 }
 
-// A blocking call that found no progress within the limit. Whether the
-// socket is asked again is for its user to decide.
-int give_up() {
-  detail::count_time_out();
-  return fail_with(WSAETIMEDOUT);
-}
+namespace {
 
 // Background host lookups. The system fills a buffer of its own and posts its
 // message to a helper window of the calling thread; the helper lays the
@@ -217,9 +208,8 @@ int connect(TSocket s, const TSockAddrIn* name, int namelen) {
   if (result == 0) return succeed(0);
   const int error = ::WSAGetLastError();
   if (record.registered || error != WSAEWOULDBLOCK) return fail_with(error);
-  const int waited = wait_ready(s, readiness::connect);
-  if (waited == WSAETIMEDOUT) return give_up();
-  if (waited != 0) return fail_with(waited);
+  if (const int waited = detail::wait_within_limit(s, socket_wait::connect); waited != 0)
+    return fail_with(waited);
   return succeed(0);
 }
 
@@ -251,9 +241,8 @@ int detail::system_send(TSocket s, const char* buf, int len, int flags) {
       continue;
     }
     if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-    const int waited = wait_ready(s, readiness::write);
-    if (waited == WSAETIMEDOUT) return give_up();
-    if (waited != 0) return fail_with(waited);
+    if (const int waited = detail::wait_within_limit(s, socket_wait::write); waited != 0)
+      return fail_with(waited);
   }
   return len;
 }
@@ -266,9 +255,8 @@ int detail::system_recv(TSocket s, char* buf, int len, int flags) {
     const int n = ::recv(native(s), buf, len, flags);
     if (n >= 0) return succeed(n);
     if (record.registered || ::WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
-    const int waited = wait_ready(s, readiness::read);
-    if (waited == WSAETIMEDOUT) return give_up();
-    if (waited != 0) return fail_with(waited);
+    if (const int waited = detail::wait_within_limit(s, socket_wait::read); waited != 0)
+      return fail_with(waited);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tests/support/socket_calls.hpp"
+#include "tests/support/stepped_time.hpp"
 
 namespace testing_support {
 
@@ -233,9 +234,11 @@ scripted_answer scripted_server::choose(const std::string& received) {
   return fallback_;
 }
 
-bool scripted_server::pause_unless_stopping(std::chrono::milliseconds pause) {
-  std::unique_lock lock(mutex_);
-  return !changed_.wait_for(lock, pause, [&] { return stopping_; });
+bool scripted_server::pause_unless_stopping(std::uint16_t port, std::chrono::milliseconds pause) {
+  return stepped_time::pause(port, pause, [this] {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+  });
 }
 
 void scripted_server::serve(const std::shared_ptr<connection>& conn) {
@@ -244,6 +247,8 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
     std::lock_guard lock(mutex_);
     fd = conn->fd;
   }
+  // The client's port names the connection to a stepped clock.
+  const std::uint16_t port = calls::port_of(fd, true);
   bool open = true;
   auto read_some = [&] {
     char buffer[4096];
@@ -272,7 +277,7 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
   }
   bool sending = true;
   for (std::size_t i = 0; sending && i < answer.writes.size(); ++i) {
-    if (i > 0 && answer.gap.count() > 0 && !pause_unless_stopping(answer.gap)) sending = false;
+    if (i > 0 && answer.gap.count() > 0 && !pause_unless_stopping(port, answer.gap)) sending = false;
     if (sending && !calls::send_all(fd, answer.writes[i])) sending = false;
   }
 
@@ -284,12 +289,17 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
       calls::finish_sending(fd);
       while (open) read_some();
       break;
-    case scripted_answer::ending::silent:
+    case scripted_answer::ending::silent: {
+      const peer_silence quiet(port);
       while (open) read_some();
       break;
-    case scripted_answer::ending::deaf:
-      pause_unless_stopping(std::chrono::minutes(10));
+    }
+    case scripted_answer::ending::deaf: {
+      const peer_silence quiet(port);
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_; });
       break;
+    }
     case scripted_answer::ending::endless: {
       const std::string filler(65536, 'x');
       while (sending && calls::send_all(fd, filler)) {

@@ -46,7 +46,9 @@ struct scripted_answer {
   std::vector<std::string> writes;
   ending end = ending::close;
   // A pause before each write after the first (the server stops early when
-  // the client goes or the server stops).
+  // the client goes or the server stops), on the stepped clock where a test
+  // steps it (tests/support/stepped_time.hpp): silent and deaf endings then
+  // let the client's wait step the clock to its deadline.
   std::chrono::milliseconds gap{0};
 
   // The bytes as they are, then the ending.
@@ -116,8 +118,9 @@ class scripted_server {
   struct connection;
   void accept_loop();
   void serve(const std::shared_ptr<connection>& conn);
-  // Waits `pause`; false when the server stops meanwhile.
-  bool pause_unless_stopping(std::chrono::milliseconds pause);
+  // Waits `pause` on the connection of the client's port; false when the
+  // server stops meanwhile.
+  bool pause_unless_stopping(std::uint16_t port, std::chrono::milliseconds pause);
   scripted_answer choose(const std::string& received);
 
   int listen_fd_ = -1;

@@ -34,5 +34,8 @@ void shut(int fd);
 void stop_listening(int& listener);
 // Closes the socket; -1 is ignored.
 void close(int fd);
+// The port of the socket's own end, or of its peer's; 0 when there is none.
+// Either end of one loopback connection names it by the client's port.
+std::uint16_t port_of(int fd, bool peer);
 
 }  // namespace testing_support::socket_calls

@@ -1,8 +1,7 @@
 // The platform's sockets as the tests use them: a loopback client
-// connection, and the time limit in synchronous mode set for one test.
+// connection.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 
 #include <gtest/gtest.h>
@@ -30,20 +29,5 @@ inline platform::TSocket connected_socket(std::uint16_t port) {
   EXPECT_EQ(platform::connect(s, &record, sizeof record), 0);
   return s;
 }
-
-// Sets the time limit for one test and puts the old one back when the test
-// ends, whatever its outcome.
-class time_limit {
- public:
-  explicit time_limit(std::chrono::milliseconds limit) : old_(platform::sync_time_limit()) {
-    platform::set_sync_time_limit(limit);
-  }
-  ~time_limit() { platform::set_sync_time_limit(old_); }
-  time_limit(const time_limit&) = delete;
-  time_limit& operator=(const time_limit&) = delete;
-
- private:
-  std::chrono::milliseconds old_;
-};
 
 }  // namespace testing_support

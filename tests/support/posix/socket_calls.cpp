@@ -85,4 +85,12 @@ void close(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
+std::uint16_t port_of(int fd, bool peer) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  auto* named = reinterpret_cast<sockaddr*>(&address);
+  if ((peer ? ::getpeername(fd, named, &length) : ::getsockname(fd, named, &length)) != 0) return 0;
+  return ntohs(address.sin_port);
+}
+
 }  // namespace testing_support::socket_calls

@@ -150,4 +150,14 @@ void close(int fd) {
   ::closesocket(native(fd));
 }
 
+std::uint16_t port_of(int fd, bool peer) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  auto* named = reinterpret_cast<sockaddr*>(&address);
+  if ((peer ? ::getpeername(native(fd), named, &length)
+            : ::getsockname(native(fd), named, &length)) != 0)
+    return 0;
+  return ntohs(address.sin_port);
+}
+
 }  // namespace testing_support::socket_calls

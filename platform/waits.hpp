@@ -1,0 +1,40 @@
+// Time as one seam: the monotonic clock that every deadline of the socket
+// library and the components above reads, and the one wait that every
+// blocking connect, send and receive makes, on every system. The wait can be
+// replaced: a caller that runs several transfers lets others run meanwhile,
+// and tests step the clock to the deadline instead of waiting it out.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace platform {
+
+using monotonic_time = std::chrono::steady_clock::time_point;
+
+// The clock that every time limit reads: the system's steady clock unless a
+// test has replaced it (platform/test_hooks.hpp).
+monotonic_time monotonic_now();
+
+// What a wait waits for: bytes or the end to receive, room to send, the end
+// of a connect under way.
+enum class socket_wait : std::uint8_t { read, write, connect };
+
+// Waits until socket s is ready for `what`, at most until the deadline of
+// monotonic_now(): 0 when it is, WSAETIMEDOUT when the deadline passed first,
+// otherwise the library's number of what went wrong (a connect that failed
+// gives its own error). The wait of the system unless replaced.
+int wait_for_socket(std::int32_t s, socket_wait what, monotonic_time deadline);
+
+using socket_wait_function =
+    std::function<int(std::int32_t s, socket_wait what, monotonic_time deadline)>;
+// Puts `wait` in the place of the system's wait for every blocking call from
+// now on; an empty function puts the system's back. Returns the one replaced.
+socket_wait_function replace_socket_wait(socket_wait_function wait);
+
+// The system's own wait, at most `timeout` of real time (0 asks without
+// waiting), with the results of wait_for_socket: for a replacement.
+int system_socket_wait(std::int32_t s, socket_wait what, std::chrono::milliseconds timeout);
+
+}  // namespace platform

@@ -235,6 +235,11 @@ TEST(ReadDayPage, EachImageGetsItsOwnCopyOfTheDate) {
   EXPECT_EQ(dynamic_cast<app::TDateObj*>(images.Objects(1))->GetDateString(), "260304");
 }
 
+std::vector<std::string>& progress_lines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
 // A scan of the default comic through a scripted server standing as proxy.
 class Scan : public testing::Test {
  protected:
@@ -270,6 +275,14 @@ class Scan : public testing::Test {
   static std::string tagged(const std::string& tag) { return testing_support::tiny_gif(tag); }
 
   void run() { app::FetchArchive(quorvel, target_, http_); }
+  // The progress lines of one run.
+  std::vector<std::string> progress_of_run() {
+    progress_lines().clear();
+    app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
+    run();
+    app::ProgressProc = nullptr;
+    return progress_lines();
+  }
   // The scan's report up to the task's part ("2031/failed=N/url=.../reason=R"),
   // or "" when it ends without one.
   std::string report_of_run() {
@@ -373,37 +386,23 @@ TEST_F(Scan, AStripOnDiskStopsItsDayPageAndImage) {
   EXPECT_EQ(strip("261206"), tagged("new"));
 }
 
-std::vector<std::string>& progress_lines() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
 TEST_F(Scan, ProgressLinesForDayPagesAndImagesOnly) {
   server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07")})));
   route_day("20261207", {"s7.gif"});
   route_image("s7.gif", gif("GIF89a"));
-  progress_lines().clear();
-  app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
-  run();
-  app::ProgressProc = nullptr;
   const std::vector<std::string> expected = {
       "Getting " + url("/comics/quorvel/archive/cal-20261207.html"),
       "Getting " + url("/comics/quorvel/archive/images/s7.gif"),
   };
-  EXPECT_EQ(progress_lines(), expected);
+  EXPECT_EQ(progress_of_run(), expected);
 }
 
 TEST_F(Scan, ProgressLinesAreCutTo255Characters) {
   const std::string long_day = "cal-" + std::string(300, 'd') + ".html";
   server_.route("/comics/quorvel/archive/",
                 ok(page({"<option value=\"/comics/quorvel/archive/" + long_day + "\">Dec. 07"})));
-  progress_lines().clear();
-  app::ProgressProc = [](const std::string& line) { progress_lines().push_back(line); };
-  run();
-  app::ProgressProc = nullptr;
   const std::string full = "Getting " + url("/comics/quorvel/archive/" + long_day);
-  ASSERT_EQ(progress_lines().size(), 1u);
-  EXPECT_EQ(progress_lines()[0], full.substr(0, 255));
+  EXPECT_EQ(progress_of_run(), std::vector<std::string>{full.substr(0, 255)});
   EXPECT_EQ(server_.targets().back(), url("/comics/quorvel/archive/" + long_day))
       << "the request itself has the whole address";
 }

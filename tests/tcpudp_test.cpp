@@ -441,17 +441,6 @@ TEST(WndProc, QueryEndSessionAnswersOneAndOtherMessagesAreLeftAlone) {
   EXPECT_EQ(platform::SendMessageA(component.Window, 1234, 5, 6), 0);
 }
 
-// Only descendants that work asynchronously run the queue on ev_next_action.
-TEST(WndProc, TheBaseTakesNoActionOnTheNextActionEvent) {
-  std::vector<std::string> log;
-  T_TcpIp component(nullptr);
-  component.Actions.Add(new noting_operation(&log, "a"));
-  platform::SendMessageA(component.Window, uwm_socketevent, 0,
-                         platform::MakeLParam(ev_next_action, 0));
-  EXPECT_TRUE(log.empty());
-  EXPECT_EQ(component.Actions.Count(), 1);
-}
-
 TEST(WndProc, HostResolvedWithNoLookupPendingChangesNothing) {
   T_TcpIp component(nullptr);
   component.State = st_resolving;
@@ -462,7 +451,19 @@ TEST(WndProc, HostResolvedWithNoLookupPendingChangesNothing) {
   EXPECT_EQ(component.Actions.Count(), 1);
 }
 
-TEST(Async, DottedAddressPostsHostResolvedAtOnce) {
+// An asynchronous component, aimed by aim() at a server that never answers.
+class Async : public testing::Test {
+ protected:
+  void aim(const char* host) {
+    component_.Async = true;
+    component_.Host = host;
+    component_.Port = server_.port();
+  }
+  scripted_server server_{std::vector{scripted_answer::silent().unprompted()}};
+  recording_tcp component_{nullptr};
+};
+
+TEST(ResolveHostAsync, DottedAddressPostsHostResolvedAtOnce) {
   std::vector<platform::TMessage> got;
   const platform::HWND window =
       platform::AllocateHWnd([&](platform::TMessage& m) { got.push_back(m); });
@@ -479,66 +480,54 @@ TEST(Async, DottedAddressPostsHostResolvedAtOnce) {
   platform::DeallocateHWnd(window);
 }
 
-TEST(Async, GetReturnsAtOnceAndPostedQueueStepsRunTheOperationsInOrder) {
-  scripted_server server({scripted_answer::silent().unprompted()});
-  recording_tcp component(nullptr);
-  component.Async = true;
-  component.Host = "127.0.0.1";
-  component.Port = server.port();
-  component.Get();
-  EXPECT_EQ(component.Socket, -1);
-  EXPECT_EQ(component.Stream.Size(), 0u);
-  EXPECT_EQ(component.Actions.Count(), 2);
-  EXPECT_TRUE(component.calls.empty()) << "nothing runs before the loop delivers";
+TEST_F(Async, GetReturnsAtOnceAndPostedQueueStepsRunTheOperationsInOrder) {
+  aim("127.0.0.1");
+  component_.Get();
+  EXPECT_EQ(component_.Socket, -1);
+  EXPECT_EQ(component_.Stream.Size(), 0u);
+  EXPECT_EQ(component_.Actions.Count(), 2);
+  EXPECT_TRUE(component_.calls.empty()) << "nothing runs before the loop delivers";
 
-  ASSERT_TRUE(platform::RunMessageLoop([&] { return component.calls.size() == 2; }, 10000));
-  EXPECT_EQ(component.calls, (std::vector<std::string>{"resolve", "connect"}));
-  EXPECT_EQ(component.State, st_ready);
-  EXPECT_EQ(component.Address, loopback);
-  EXPECT_NE(component.Socket, -1);
-  EXPECT_EQ(component.LookupBuffer, nullptr);
+  ASSERT_TRUE(platform::RunMessageLoop([&] { return component_.calls.size() == 2; }, 10000));
+  EXPECT_EQ(component_.calls, (std::vector<std::string>{"resolve", "connect"}));
+  EXPECT_EQ(component_.State, st_ready);
+  EXPECT_EQ(component_.Address, loopback);
+  EXPECT_NE(component_.Socket, -1);
+  EXPECT_EQ(component_.LookupBuffer, nullptr);
   // Two queue steps, the lookup's message (the second step is spent while
   // resolving), then the step that the lookup's end posts.
-  const std::vector<std::uint32_t> first_four(component.messages.begin(),
-                                              component.messages.begin() + 4);
+  const std::vector<std::uint32_t> first_four(component_.messages.begin(),
+                                              component_.messages.begin() + 4);
   EXPECT_EQ(first_four, (std::vector<std::uint32_t>{1281, 1281, 1280, 1281}));
-  ASSERT_TRUE(server.wait_for_connections(1));
+  ASSERT_TRUE(server_.wait_for_connections(1));
 }
 
-TEST(Async, LookupOfANameRunsInTheBackground) {
-  scripted_server server({scripted_answer::silent().unprompted()});
-  recording_tcp component(nullptr);
-  component.Async = true;
-  component.Host = "localhost";
-  component.Port = server.port();
-  component.OpenConnection();
+TEST_F(Async, LookupOfANameRunsInTheBackground) {
+  aim("localhost");
+  component_.OpenConnection();
   platform::ProcessMessages();
-  EXPECT_EQ(component.calls, std::vector<std::string>{"resolve"});
-  EXPECT_NE(component.LookupBuffer, nullptr) << "the lookup is under way";
-  ASSERT_TRUE(platform::RunMessageLoop([&] { return component.calls.size() == 2; }, 10000));
-  EXPECT_EQ(platform::ntohl(component.Address) >> 24, 127u);
+  EXPECT_EQ(component_.calls, std::vector<std::string>{"resolve"});
+  EXPECT_NE(component_.LookupBuffer, nullptr) << "the lookup is under way";
+  ASSERT_TRUE(platform::RunMessageLoop([&] { return component_.calls.size() == 2; }, 10000));
+  EXPECT_EQ(platform::ntohl(component_.Address) >> 24, 127u);
 }
 
 // Design rule: a registered socket does not block, so Get takes what is
 // waiting and leaves the rest to the notifications instead of spinning.
-TEST(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
-  scripted_server server({scripted_answer::silent().unprompted()});
-  recording_tcp component(nullptr);
-  component.Async = true;
-  component.Host = "127.0.0.1";
-  component.Port = server.port();
-  component.OpenConnection();
+TEST_F(Async, GetOnAConnectedSocketWithNothingWaitingReturns) {
+  aim("127.0.0.1");
+  component_.OpenConnection();
   ASSERT_TRUE(platform::RunMessageLoop(
       [&] {
-        return component.calls.size() == 2 && component.SocketState(component.Socket) == 2;
+        return component_.calls.size() == 2 && component_.SocketState(component_.Socket) == 2;
       },
       10000));
-  const std::int32_t connected = component.Socket;
-  component.Stream.Write("old", 3);
-  component.Get();
-  EXPECT_EQ(component.Stream.Size(), 0u);
-  EXPECT_EQ(component.Socket, connected);
-  EXPECT_FALSE(component.Closed);
+  const std::int32_t connected = component_.Socket;
+  component_.Stream.Write("old", 3);
+  component_.Get();
+  EXPECT_EQ(component_.Stream.Size(), 0u);
+  EXPECT_EQ(component_.Socket, connected);
+  EXPECT_FALSE(component_.Closed);
 }
 
 TEST(SyncLimit, SilentServerMakesAReceiveGiveUp) {

@@ -119,9 +119,6 @@ INSTANTIATE_TEST_SUITE_P(
         calendar_case{"across the end of February in a leap year",
                       {"--today", "2024-03-02", "--days", "4"},
                       {"20240302", "20240301", "20240229", "20240228"}},
-        calendar_case{"across the end of February in a common year",
-                      {"--today", "2023-03-01", "--days", "2"},
-                      {"20230301", "20230228"}},
         calendar_case{"across the end of a year",
                       {"--today", "2024-01-02", "--days", "4"},
                       {"20240102", "20240101", "20231231", "20231230"}},
@@ -157,7 +154,6 @@ TEST_F(ComicsServer, PartnerComicLivesUnderItsOwnSection) {
   const auto entries = scan_calendar(fetch(server->port(), "/partner/owlfred/archive/").body, "owlfred");
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].path, "/partner/owlfred/archive/cal-20240305.html");
-  EXPECT_EQ(fetch(server->port(), "/comics/owlfred/archive/").status, 404);
   const http_answer day = fetch(server->port(), entries[0].path);
   ASSERT_EQ(day.status, 200);
   const auto images = scan_day_page(day.body, "owlfred");
@@ -255,6 +251,8 @@ TEST_F(ComicsServer, AbsoluteFormIsServedLikeOriginFormWhateverTheHost) {
   EXPECT_EQ(other.header("content-type"), "image/gif");
 }
 
+// Which requests are refused is the server units' (http_exchange, comic_site);
+// here each kind of refusal on the wire, and the server serving on.
 TEST_F(ComicsServer, BadRequestsAreAnsweredAndTheServerStillServes) {
   struct bad_request {
     const char* reason;
@@ -264,13 +262,7 @@ TEST_F(ComicsServer, BadRequestsAreAnsweredAndTheServerStillServes) {
   };
   const std::vector<bad_request> rows = {
       {"unknown comic", "GET /comics/nosuch/archive/ HTTP/1.0\r\n\r\n", false, 404},
-      {"a day after today", "GET /comics/quorvel/archive/cal-20240306.html HTTP/1.0\r\n\r\n", false, 404},
-      {"a day that does not exist", "GET /comics/quorvel/archive/cal-20240230.html HTTP/1.0\r\n\r\n", false, 404},
-      {"an extra image on a weekday",
-       "GET /comics/quorvel/archive/images/quorvel-20240305-extra.gif HTTP/1.0\r\n\r\n", false, 404},
       {"no request line at all", "garbage\r\n\r\n", false, 400},
-      {"no version", "GET /comics/quorvel/archive/\r\n\r\n", false, 400},
-      {"a target that is neither a path nor an http URL", "GET comics/quorvel HTTP/1.0\r\n\r\n", false, 400},
       {"cut off before the empty line", "GET /comics/quorvel/archive/ HTTP/1.0\r\nHost: x\r\n", true, 400},
       {"a head beyond the size limit", "GET /" + std::string(20000, 'a') + " HTTP/1.0\r\n", false, 400},
       {"a method the site does not serve", "POST /comics/quorvel/archive/ HTTP/1.0\r\n\r\n", false, 405},
@@ -352,15 +344,6 @@ TEST_F(ComicsServer, AHeadTrickledByteByByteIsCutOffAtTheTimeLimit) {
   }
   ASSERT_LT(sent, endless.size()) << "the head was never cut off";
   const http_answer answer = slow.receive(30);
-  EXPECT_TRUE(answer.closed);
-  EXPECT_EQ(answer.status, 408);
-}
-
-TEST_F(ComicsServer, AClientThatNeverFinishesItsRequestIsCutOffAfterTheTimeLimit) {
-  auto server = start({"--timeout", "1"});
-  loopback_client slow(server->port());
-  ASSERT_TRUE(slow.send("GET /comics/quorvel/archive/ HTTP/1.0\r\n"));
-  const http_answer answer = slow.receive();
   EXPECT_TRUE(answer.closed);
   EXPECT_EQ(answer.status, 408);
 }

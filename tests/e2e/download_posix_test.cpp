@@ -22,6 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::in_dir;
 using testing_support::read_file;
 using testing_support::run;
 using testing_support::run_options;
@@ -129,8 +130,7 @@ TEST(CatalogueAddress, DefaultComicFromTheServerItNamesAndOnlyWhatIsNewOnTheNext
 
   temp_dir cwd;
   fs::create_directory(cwd / "Strips");  // found although the library spells it STRIPS
-  run_options options;
-  options.cwd = cwd.path();
+  run_options options = in_dir(cwd.path());
   auto result = run(QUORVEL_BIN, {"/target=strips"}, options);
   EXPECT_EQ(result.exit_code, 0) << result.out;
   EXPECT_EQ(result.out, banner + progress_of(days));
@@ -159,11 +159,6 @@ class ThroughComicsServer : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.started()); }
   std::string proxy() const { return "/proxy=127.0.0.1:" + std::to_string(server_.port()); }
-  run_options in(const std::string& dir) const {
-    run_options options;
-    options.cwd = dir;
-    return options;
-  }
 
   server_process server_{COMICS_SERVER_BIN,
                         {"--listen", "127.0.0.1:0", "--days", "8", "--today", yesterday()}};
@@ -171,13 +166,13 @@ class ThroughComicsServer : public testing::Test {
 };
 
 TEST_F(ThroughComicsServer, AnotherComicAndThePartnerComicThroughTheProxy) {
-  auto result = run(QUORVEL_BIN, {"/mode=cricket", proxy()}, in(cwd_.path()));
+  auto result = run(QUORVEL_BIN, {"/mode=cricket", proxy()}, in_dir(cwd_.path()));
   EXPECT_EQ(result.exit_code, 0) << result.out;
   const auto cricket = archive_of(server_.port(), "comics/cricket");
   EXPECT_EQ(result.out, banner + progress_of(cricket));
 
   temp_dir partner;
-  result = run(QUORVEL_BIN, {"/mode=Owlfred", proxy(), "/verbatim=N"}, in(partner.path()));
+  result = run(QUORVEL_BIN, {"/mode=Owlfred", proxy(), "/verbatim=N"}, in_dir(partner.path()));
   EXPECT_EQ(result.exit_code, 0) << result.out;
   EXPECT_EQ(result.out, banner);  // no progress lines, the banner all the same
   expect_archive_on_disk(partner.path(), server_.port(), "ow",
@@ -186,17 +181,17 @@ TEST_F(ThroughComicsServer, AnotherComicAndThePartnerComicThroughTheProxy) {
 }
 
 TEST_F(ThroughComicsServer, TwoComicsWithOnePrefixShareTheirDates) {
-  auto result = run(QUORVEL_BIN, {"/mode=dustykid", proxy(), "/verbatim=N"}, in(cwd_.path()));
+  auto result = run(QUORVEL_BIN, {"/mode=dustykid", proxy(), "/verbatim=N"}, in_dir(cwd_.path()));
   EXPECT_EQ(result.exit_code, 0);
   const auto dusty = archive_of(server_.port(), "comics/dustykid");
   expect_archive_on_disk(cwd_.path(), server_.port(), "dk", dusty);
 
-  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in(cwd_.path()));
+  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in_dir(cwd_.path()));
   EXPECT_EQ(result.out, banner);  // every date is taken by the other comic
 
   const auto marvels = archive_of(server_.port(), "comics/marvels");
   fs::remove(cwd_ / strip_name("dk", dusty[2]));
-  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in(cwd_.path()));
+  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in_dir(cwd_.path()));
   EXPECT_EQ(result.out, banner + "Getting " + base_url + marvels[2].page + "\nGetting " +
                             base_url + marvels[2].image + "\n");
   EXPECT_EQ(read_file(cwd_ / strip_name("dk", dusty[2])),
@@ -204,7 +199,7 @@ TEST_F(ThroughComicsServer, TwoComicsWithOnePrefixShareTheirDates) {
 }
 
 TEST_F(ThroughComicsServer, AWriteThatFailsEndsTheRunAndLeavesNoPartialStrip) {
-  run_options options = in(cwd_.path());
+  run_options options = in_dir(cwd_.path());
   options.file_size_limit = 4096;  // every strip is larger
   const auto result = run(QUORVEL_BIN, {proxy(), "/verbatim=N"}, options);
   EXPECT_EQ(result.exit_code, 1);
@@ -217,7 +212,7 @@ TEST_F(ThroughComicsServer, AWriteThatFailsEndsTheRunAndLeavesNoPartialStrip) {
 
 TEST_F(ThroughComicsServer, ATargetDirectoryThatDoesNotExistEndsTheRun) {
   const auto result = run(QUORVEL_BIN, {proxy(), "/target=nosuch\\dir", "/verbatim=N"},
-                          in(cwd_.path()));
+                          in_dir(cwd_.path()));
   EXPECT_EQ(result.exit_code, 1);
   const auto oldest = archive_of(server_.port(), "comics/quorvel").back();
   ASSERT_EQ(result.out.substr(0, banner.size()), banner);
@@ -243,10 +238,9 @@ TEST(LongArchive, EveryStripUnderItsOwnDateAcrossYears) {
   std::sort(expected.begin(), expected.end());
 
   temp_dir cwd;
-  run_options options;
-  options.cwd = cwd.path();
-  const auto result = run(
-      QUORVEL_BIN, {"/proxy=127.0.0.1:" + std::to_string(server.port()), "/verbatim=N"}, options);
+  const auto result = run(QUORVEL_BIN,
+                          {"/proxy=127.0.0.1:" + std::to_string(server.port()), "/verbatim=N"},
+                          in_dir(cwd.path()));
   EXPECT_EQ(result.exit_code, 0) << result.out;
   EXPECT_EQ(testing_support::list_dir(cwd.path()), expected);
   for (const std::string ymd : {"20240229", "20230101"}) {
@@ -261,10 +255,8 @@ TEST(LongArchive, EveryStripUnderItsOwnDateAcrossYears) {
 
 TEST(ProxyErrors, AProxyHostThatCannotBeResolvedEndsTheRun) {
   temp_dir cwd;
-  run_options options;
-  options.cwd = cwd.path();
   // Two dots in a row: refused by the resolver itself, no name server asked.
-  const auto result = run(QUORVEL_BIN, {"/proxy=no..such..proxy:3128"}, options);
+  const auto result = run(QUORVEL_BIN, {"/proxy=no..such..proxy:3128"}, in_dir(cwd.path()));
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(testing_support::masked(result.out),
             banner + "Exception E_TcpIpError in module quorvel at ################.\n"
@@ -303,9 +295,7 @@ class ScriptedArchive : public testing::Test {
 
   std::vector<std::string> run_with(std::vector<std::string> args) {
     args.push_back("/proxy=" + server_.address());
-    run_options options;
-    options.cwd = cwd_.path();
-    const auto result = run(QUORVEL_BIN, args, options);
+    const auto result = run(QUORVEL_BIN, args, in_dir(cwd_.path()));
     EXPECT_EQ(result.exit_code, 0) << result.out;
     EXPECT_EQ(testing_support::list_dir(cwd_.path()).size(), 1u);
     return server_.requests();
@@ -326,10 +316,9 @@ TEST_F(ScriptedArchive, OmitProxyAsksForFreshCopiesOnEveryRequest) {
 TEST_F(ScriptedArchive, WithoutOmitProxyOnlyTheCalendarIsAskedForFresh) {
   const auto requests = run_with({"/omit_proxy=N"});
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0], "GET " + base_url + "/comics/quorvel/archive/ HTTP/1.0\r\n" +
-                             "Host: " + std::string(std::regex_replace(
-                                            base_url, std::regex("^[a-z]+://([^:/]+).*$"), "$1")) +
-                             "\r\nPragma: no-cache\r\nAccept: */*\r\n\r\n");
+  // The exact request bytes are the archive suite's.
+  EXPECT_EQ(requests[0].rfind("GET " + base_url + "/comics/quorvel/archive/ HTTP/1.0\r\n", 0), 0u);
+  EXPECT_NE(requests[0].find("\r\nPragma: no-cache\r\n"), std::string::npos);
   EXPECT_EQ(requests[1].find("Pragma"), std::string::npos);
   EXPECT_EQ(requests[2].find("Pragma"), std::string::npos);
 }

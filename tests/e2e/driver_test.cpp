@@ -15,6 +15,7 @@
 namespace {
 
 using testing_support::run;
+using testing_support::in_dir;
 using testing_support::run_options;
 using testing_support::banner;
 using testing_support::main_task;
@@ -92,9 +93,7 @@ void PrintTo(const run_row& row, std::ostream* out) {
 TEST_P(Driver, PrintsAndEndsExactly) {
   const run_row& row = GetParam();
   testing_support::temp_dir cwd;  // a run that reaches the download writes nothing here
-  run_options options;
-  options.cwd = cwd.path();
-  const auto result = run(QUORVEL_BIN, row.args, options);
+  const auto result = run(QUORVEL_BIN, row.args, in_dir(cwd.path()));
   std::string out = masked(result.out);
   if (row.expected == download) out = out.substr(0, banner.size() + download.size());
   EXPECT_EQ(out, banner + row.expected) << row.why;
@@ -161,8 +160,7 @@ TEST(DriverEnvironment, AProgramInAFolderWithABlankReadsItsOptions) {
   const std::string copy = cwd / ("my tools/" + std::filesystem::path(words.back()).filename().string());
   std::filesystem::copy_file(words.back(), copy);
   words.back() = copy;
-  run_options options;
-  options.cwd = cwd.path();
+  run_options options = in_dir(cwd.path());
   for (const auto& args : {std::vector<std::string>{"-h"},
                            std::vector<std::string>{"/help", std::string(249, 'x')}}) {
     std::vector<std::string> line(words.begin() + 1, words.end());
@@ -175,8 +173,7 @@ TEST(DriverEnvironment, AProgramInAFolderWithABlankReadsItsOptions) {
 
 TEST(DriverEnvironment, ReferencesInOptionValues) {
   testing_support::temp_dir cwd;
-  run_options options;
-  options.cwd = cwd.path();
+  run_options options = in_dir(cwd.path());
   options.set_env["QUORVEL_TEST_MODE"] = "list";
   auto result = run(QUORVEL_BIN, {"/mode=%quorvel_test_mode%"}, options);
   EXPECT_EQ(result.out, banner + comic_list);
@@ -198,8 +195,7 @@ TEST(DriverEnvironment, SearchedIncludesNameTheFileFound) {
   testing_support::write_file(cwd / "a;b/x.txt", "");
   std::filesystem::create_directories(cwd / "b");
   testing_support::write_file(cwd / "b/x.txt", "");
-  run_options options;
-  options.cwd = cwd.path();
+  run_options options = in_dir(cwd.path());
 #ifdef _WIN32
   const std::string separator = ";";
 #else

@@ -35,9 +35,7 @@ void expect_unit_banners(const std::vector<std::string>& lines) {
 // that the calendar could not be fetched.
 testing_support::run_result run_in(const testing_support::temp_dir& cwd,
                                    const std::vector<std::string>& args) {
-  testing_support::run_options options;
-  options.cwd = cwd.path();
-  return run(QUORVEL_BIN, args, options);
+  return run(QUORVEL_BIN, args, testing_support::in_dir(cwd.path()));
 }
 
 void expect_the_download_ran(const testing_support::run_result& result) {

@@ -73,8 +73,7 @@ struct run_outcome {
 // strip it leaves there must be whole.
 run_outcome run_quorvel(const std::string& proxy) {
   temp_dir target;
-  testing_support::run_options options;
-  options.cwd = target.path();
+  testing_support::run_options options = testing_support::in_dir(target.path());
   options.timeout_seconds = 60;
   run_outcome outcome;
   outcome.result = testing_support::run(QUORVEL_BIN, {"/verbatim=N", "/proxy=" + proxy}, options);

@@ -22,6 +22,13 @@ struct run_options {
   long file_size_limit = -1;  // bytes a file may grow to (writes beyond fail); -1: no limit
 };
 
+// Options that run the program in the directory `cwd`.
+inline run_options in_dir(std::string cwd) {
+  run_options options;
+  options.cwd = std::move(cwd);
+  return options;
+}
+
 // Runs `program` with `args` (argv[1..]) and waits for it.
 run_result run(const std::string& program, const std::vector<std::string>& args,
                const run_options& options = {});

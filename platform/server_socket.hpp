@@ -72,7 +72,8 @@ class server_socket {
 
   // Waits until a watched connection is ready, a connection comes in (when
   // `accepting`), wake() is called, stop() is called (when `watch_stop`), or
-  // the deadline passes. Marks the ready connections.
+  // the deadline of monotonic_now() (platform/waits.hpp) passes. Marks the
+  // ready connections.
   wait_result wait(std::vector<watched_connection>& connections, bool accepting, bool watch_stop,
                    deadline until);
   // Ends the current or the next wait from any thread.

@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
   settings.log = options->log;
   settings.read_limit = std::chrono::seconds(options->timeout_seconds);
   settings.archive = options->archive;
+  settings.latency = std::chrono::milliseconds(options->latency_ms);
   server::web_server(socket, settings, std::cerr).run();
   return 0;
 }

@@ -75,7 +75,7 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
       continue;
     }
     if (name != "--listen" && name != "--days" && name != "--today" && name != "--timeout" &&
-        name != "--archive") {
+        name != "--archive" && name != "--latency") {
       error = "unknown option \"" + args[i] + "\"";
       return std::nullopt;
     }
@@ -110,6 +110,14 @@ std::optional<server_options> parse_options(const std::vector<std::string>& args
         error = "--today wants a date YYYY-MM-DD, not \"" + *value + "\"";
         return std::nullopt;
       }
+    } else if (name == "--latency") {
+      const auto milliseconds = number(*value, 0, max_latency_ms);
+      if (!milliseconds) {
+        error = "--latency wants a number of milliseconds from 0 to " + std::to_string(max_latency_ms) +
+                ", not \"" + *value + "\"";
+        return std::nullopt;
+      }
+      options.latency_ms = static_cast<int>(*milliseconds);
     } else {
       const auto seconds = number(*value, 1, 3600);
       if (!seconds) {
@@ -151,6 +159,11 @@ std::string usage_text(std::string_view base_url) {
          "                      method, target, status, body bytes\n"
          "  --timeout SECONDS   time allowed for a request to arrive and for its\n"
          "                      answer to leave (default 30, at most 3600)\n"
+         "  --latency MS        start every answer MS milliseconds after its connection\n"
+         "                      came in, like a server a real link away (default 0,\n"
+         "                      at most " +
+         std::to_string(max_latency_ms) +
+         ")\n"
          "  --version           the version, then end\n"
          "  --help              this text\n"
          "\n"

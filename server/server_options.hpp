@@ -18,12 +18,14 @@ struct server_options {
   std::optional<day> today;
   bool log = false;
   int timeout_seconds = 30;
+  int latency_ms = 0;  // how long after its connection came in an answer starts
   std::optional<std::string> archive;  // a folder of strips to show
   bool help = false;
   bool version = false;
 };
 
 inline constexpr int max_days = 3660;
+inline constexpr int max_latency_ms = 60000;
 
 // Reads the arguments after the program name. The listening address defaults
 // to the host and port of `base_url` ("http://host[:port]", port 80 when it

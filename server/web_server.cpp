@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/waits.hpp"
 #include "server/archive_folder.hpp"
 #include "server/comic_site.hpp"
 
@@ -134,7 +135,7 @@ day web_server::today() const {
 
 // Owns every open connection. Connections move through reading (the head
 // arrives), answering (a worker renders a strip; other answers skip this),
-// writing and draining.
+// holding (the answer waits for the latency to pass), writing and draining.
 class web_server::event_loop {
  public:
   explicit event_loop(web_server& server) : server_(server), socket_(server.socket_) {}
@@ -145,11 +146,12 @@ class web_server::event_loop {
   void run();
 
  private:
-  enum class phase { reading, answering, writing, draining };
+  enum class phase { reading, answering, holding, writing, draining };
 
   struct connection {
     phase state = phase::reading;
-    clock_type::time_point until;  // when the current phase gives up
+    clock_type::time_point until;  // when the current phase gives up, or holding ends
+    clock_type::time_point due;    // the earliest start of the answer
     std::string received;
     std::list<connection_handle>::iterator arrival;  // while reading
     answer_bytes answer;
@@ -183,6 +185,7 @@ class web_server::event_loop {
   void head_complete(connection_handle fd, connection& c, clock_type::time_point now);
   void start_answer(connection_handle fd, connection& c, answer_bytes answer,
                     clock_type::time_point now);
+  void send_answer(connection_handle fd, connection& c, clock_type::time_point now);
   void answer_sent(connection_handle fd, connection& c, clock_type::time_point now);
   void leave_reading(connection& c);
   void evict_oldest_reading();
@@ -264,15 +267,15 @@ void web_server::event_loop::run() {
   start_workers();
   std::vector<platform::watched_connection> watches;
   for (;;) {
-    expire(clock_type::now());
+    expire(platform::monotonic_now());
     if (stopping_ && open_.empty()) break;
 
     watches.clear();
     for (const auto& [fd, c] : open_) {
-      if (c.state == phase::answering) continue;
+      if (c.state == phase::answering || c.state == phase::holding) continue;
       watches.push_back({fd, c.state == phase::writing, false});
     }
-    const auto now = clock_type::now();
+    const auto now = platform::monotonic_now();
     // At the limit a new connection may still come in when an idle one can make room.
     const bool room = in_service_ < server_.settings_.max_connections || !arrivals_.empty();
     const bool accepting = !stopping_ && room && now >= accept_paused_until_;
@@ -280,7 +283,7 @@ void web_server::event_loop::run() {
     if (!stopping_ && room && now < accept_paused_until_) until = std::min(until, accept_paused_until_);
 
     const platform::wait_result got = socket_.wait(watches, accepting, !stopping_, until);
-    const auto after = clock_type::now();
+    const auto after = platform::monotonic_now();
     if (got.stop_requested) begin_stop();
     if (got.woken) {
       std::vector<answered> ready;
@@ -299,7 +302,8 @@ void web_server::event_loop::run() {
         case phase::reading: on_readable(w.connection, c, after); break;
         case phase::writing: on_writable(w.connection, c, after); break;
         case phase::draining: on_drainable(w.connection, c); break;
-        case phase::answering: break;
+        case phase::answering:
+        case phase::holding: break;
       }
     }
     if (got.incoming && !stopping_) accept_round(after);
@@ -318,6 +322,7 @@ void web_server::event_loop::accept_round(clock_type::time_point now) {
         if (server_.settings_.send_buffer > 0)
           server_socket::limit_send_buffer(got.connection, server_.settings_.send_buffer);
         c.until = now + server_.settings_.read_limit;
+        c.due = now + server_.settings_.latency;
         c.arrival = arrivals_.insert(arrivals_.end(), got.connection);
         // Room for the newcomer: the oldest connection still sending its head goes.
         if (in_service_ > server_.settings_.max_connections) evict_oldest_reading();
@@ -356,9 +361,14 @@ void web_server::event_loop::expire(clock_type::time_point now) {
     leave_reading(c);
     start_answer(fd, c, status_answer(408), now);
   }
+  // Held answers leave at their time, or at once when the server stops.
+  std::vector<connection_handle> ready;
   std::vector<connection_handle> over;
-  for (const auto& [fd, c] : open_)
+  for (const auto& [fd, c] : open_) {
+    if (c.state == phase::holding && (c.until <= now || stopping_)) ready.push_back(fd);
     if ((c.state == phase::writing || c.state == phase::draining) && c.until <= now) over.push_back(fd);
+  }
+  for (const connection_handle fd : ready) send_answer(fd, open_.at(fd), now);
   for (const connection_handle fd : over) {
     connection& c = open_.at(fd);
     // An answer the client did not take in time is logged all the same.
@@ -433,9 +443,20 @@ void web_server::event_loop::head_complete(connection_handle fd, connection& c,
 
 void web_server::event_loop::start_answer(connection_handle fd, connection& c, answer_bytes answer,
                                           clock_type::time_point now) {
-  c.state = phase::writing;
   c.answer = std::move(answer);
   c.sent = 0;
+  if (now >= c.due || stopping_) {
+    send_answer(fd, c, now);
+    return;
+  }
+  // Unwatched until its time: next_deadline() ends the loop's wait then.
+  c.state = phase::holding;
+  c.until = c.due;
+}
+
+void web_server::event_loop::send_answer(connection_handle fd, connection& c,
+                                         clock_type::time_point now) {
+  c.state = phase::writing;
   c.until = now + server_.settings_.read_limit;
   on_writable(fd, c, now);
 }

@@ -1,7 +1,8 @@
 // The comics server's connection handling: one event loop reads the request
 // heads of all connections, each within a time limit, answers pages and
 // cached strips itself, leaves the strips to render to a few worker threads,
-// and sends the answers.
+// and sends the answers, each once its latency has passed. Its clock is the
+// platform's monotonic one (platform/waits.hpp).
 #pragma once
 
 #include <chrono>
@@ -30,6 +31,9 @@ struct server_settings {
   std::size_t workers = 0;  // threads answering requests; 0: one per processor, 2 to 8
   std::size_t cache_bytes = std::size_t{64} << 20;  // rendered images kept for later requests
   std::size_t send_buffer = 0;  // bytes the system holds for sending per connection; 0: its choice
+  // How long after its connection was accepted an answer may start, as from a server far
+  // away; the connection waits without holding up the others.
+  std::chrono::milliseconds latency{0};
   // A folder of strips that quorvel wrote, shown in place of the drawn strips; read anew
   // for every request, never written.
   std::optional<std::string> archive;

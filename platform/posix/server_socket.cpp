@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/waits.hpp"
+
 namespace platform {
 namespace {
 
@@ -38,7 +40,7 @@ extern "C" void on_stop_signal(int) {
 int milliseconds_until(server_socket::deadline until) {
   if (until == server_socket::deadline::max()) return -1;
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      until - std::chrono::steady_clock::now());
+      until - monotonic_now());
   if (left.count() <= 0) return 0;
   // Round up so that a wait never ends just before the deadline and spins.
   return left.count() > 1000000 ? 1000000 : static_cast<int>(left.count()) + 1;

@@ -33,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ServerOptions, ValuesAreReadInBothForms) {
   std::string error;
   const auto options = server::parse_options(
-      {"--listen", "0.0.0.0:0", "--days=7", "--today", "2024-02-29", "--log", "--timeout", "5"},
+      {"--listen", "0.0.0.0:0", "--days=7", "--today", "2024-02-29", "--log", "--timeout", "5", "--latency=60000"},
       "http://localhost:8642", error);
   ASSERT_TRUE(options) << error;
   EXPECT_EQ(options->host, "0.0.0.0");
@@ -43,6 +43,7 @@ TEST(ServerOptions, ValuesAreReadInBothForms) {
   EXPECT_EQ(*options->today, sys_days{year{2024} / 2 / 29});
   EXPECT_TRUE(options->log);
   EXPECT_EQ(options->timeout_seconds, 5);
+  EXPECT_EQ(options->latency_ms, 60000);
   EXPECT_FALSE(options->help);
 }
 
@@ -77,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                     refused_case{{"--today", "2023-02-29"}, "a date that does not exist"},
                     refused_case{{"--today", "05.03.2024"}, "a date in another form"},
                     refused_case{{"--timeout", "0"}, "no time at all"},
+                    refused_case{{"--latency", "60001"}, "a latency beyond a minute"},
                     refused_case{{"--log=yes"}, "--log takes no value"},
                     refused_case{{"--version=1"}, "--version takes no value"},
                     refused_case{{"-x"}, "unknown"}));

@@ -2,7 +2,7 @@
 // come from the cache and equal a fresh rendering, heads that arrive in
 // pieces are read whole, answers larger than the send buffer arrive whole,
 // and at the connection limit the oldest idle connection makes room for a
-// new one.
+// new one; an answer waits for its latency without holding up others.
 #include "server/web_server.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "server/comic_site.hpp"
 #include "server/strip_gif.hpp"
 #include "tests/support/http_fetch.hpp"
+#include "tests/support/stepped_time.hpp"
 
 namespace {
 
@@ -174,6 +175,26 @@ TEST(WebServer, AtTheLimitTheOldestIdleConnectionMakesRoom) {
   idle.clear();  // so that the stop need not wait for their ends
   const std::string log = running.stop_and_log();
   EXPECT_NE(log.find("- - 503 "), std::string::npos) << log;
+}
+
+TEST(WebServer, EachAnswerWaitsForItsLatencyWithoutHoldingUpOthers) {
+  testing_support::stepped_time clock;  // still but for the steps below; the loop reads it every 50 ms
+  running_server running([] { auto s = long_limit(); s.latency = std::chrono::milliseconds(50); return s; }());
+  const server::strip_cache& cache = running.web().cache();
+  const auto await = [](auto done) {  // whether done() holds within half a minute
+    for (int i = 0; i < 30000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done();
+  };
+  loopback_client first(running.port());
+  ASSERT_TRUE(first.send(image_request(march_5)) && await([&] { return cache.entries() == 1; })) << "not read";
+  clock.step(std::chrono::nanoseconds(1));  // the first came in at 0, the second comes at 1 ns
+  loopback_client second(running.port());
+  ASSERT_TRUE(second.send(image_request(march_5)) && await([&] { return cache.hits() == 1; })) << "held up";
+  clock.step(std::chrono::milliseconds(50) - std::chrono::nanoseconds(1));
+  EXPECT_EQ(first.receive(30).body, fresh_strip(march_5));
+  EXPECT_FALSE(second.wait_for_server(0)) << "sent 1 ns before its time";
+  clock.step(std::chrono::nanoseconds(1));
+  EXPECT_EQ(second.receive(30).body, fresh_strip(march_5));
 }
 
 }  // namespace

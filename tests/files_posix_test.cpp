@@ -32,23 +32,6 @@ std::string upper(std::string text) {
   return text;
 }
 
-TEST(HostPath, ComponentsThatExistAreFoundIgnoringCase) {
-  temp_dir dir;
-  fs::create_directories(dir / "Comics/Old");
-  write_file(dir / "Comics/Old/qv010203.gif", "x");
-  EXPECT_EQ(platform::host_path("C:" + library_path(dir / "Comics/Old/qv010203.gif")),
-            dir / "Comics/Old/qv010203.gif");
-  EXPECT_EQ(platform::host_path(library_path(dir / "Comics/Old") + "\\"),
-            dir / "Comics/Old/");  // a trailing separator stays
-}
-
-TEST(HostPath, ComponentsThatDoNotExistKeepTheirText) {
-  temp_dir dir;
-  fs::create_directories(dir / "comics");
-  EXPECT_EQ(platform::host_path(library_path(dir.path()) + "\\COMICS\\NEW\\QV.GIF"),
-            dir / "comics/NEW/QV.GIF");
-}
-
 TEST(HostPath, AnExactMatchWinsOverOneThatIgnoresCase) {
   // Names short and long give the same answers.
   for (const std::string name : {"abc", "quorvelarchive"}) {
@@ -65,67 +48,65 @@ TEST(HostPath, AnExactMatchWinsOverOneThatIgnoresCase) {
   }
 }
 
-TEST(HostPath, DriveAndSeparators) {
-  EXPECT_EQ(platform::host_path("C:\\"), "/");
-  EXPECT_EQ(platform::host_path("X:NOSUCHNAME.TXT"), "NOSUCHNAME.TXT");  // relative to the drive
-  EXPECT_EQ(platform::host_path(""), "");
-}
-
-struct dots_case {
-  const char* library;  // in the directory test, after the directory's library spelling
-  const char* host;     // in the directory test, after the directory's path
+// In `library` a "*" stands for the library spelling of a directory holding
+// Comics/Old/qv010203.gif, tree/sub and tree/a.txt, in `host` for its path;
+// rows without one map the text alone.
+struct host_case {
+  const char* library;
+  const char* host;
   const char* reason;
 };
 
-void PrintTo(const dots_case& row, std::ostream* out) { *out << row.reason; }
+void PrintTo(const host_case& row, std::ostream* out) { *out << row.reason; }
 
-class HostPathDots : public testing::TestWithParam<dots_case> {};
+class HostPathMapping : public testing::TestWithParam<host_case> {};
 
-TEST_P(HostPathDots, AreResolvedOnTheTextBeforeMatching) {
+TEST_P(HostPathMapping, ResolvesDotsOnTheTextAndMatchesComponentsIgnoringCase) {
   temp_dir dir;
+  fs::create_directories(dir / "Comics/Old");
+  write_file(dir / "Comics/Old/qv010203.gif", "x");
   fs::create_directories(dir / "tree/sub");
   write_file(dir / "tree/a.txt", "x");
-  const std::string library = library_path(dir.path()) + GetParam().library;
-  EXPECT_EQ(platform::host_path(library), dir.path() + GetParam().host) << GetParam().reason;
+  const auto filled = [](std::string text, const std::string& directory) {
+    const auto star = text.find('*');
+    return star == std::string::npos ? text : text.replace(star, 1, directory);
+  };
+  EXPECT_EQ(platform::host_path(filled(GetParam().library, library_path(dir.path()))),
+            filled(GetParam().host, dir.path()))
+      << GetParam().reason;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    InADirectory, HostPathDots,
+    InADirectory, HostPathMapping,
     testing::Values(
-        dots_case{"\\TREE\\NOSUCH\\..\\A.TXT", "/tree/a.txt", "after a component that is missing"},
-        dots_case{"\\TREE\\SUB\\..\\A.TXT", "/tree/a.txt", "after a component that exists"},
-        dots_case{"\\TREE\\.\\SUB\\.\\..\\A.TXT", "/tree/a.txt", "\".\" names no component"},
-        dots_case{"\\NOSUCH\\..\\TREE\\X\\Y\\..\\..\\A.TXT", "/tree/a.txt", "several in a row"},
-        dots_case{"\\TREE\\A.TXT\\..\\SUB", "/tree/sub", "after a file: still on the text"},
-        dots_case{"\\TREE\\NOSUCH\\..\\", "/tree/", "a trailing separator stays"},
-        dots_case{"\\TREE\\NOSUCH\\..", "/tree", "the last component"}));
-
-class HostPathDotsOnText : public testing::TestWithParam<dots_case> {};
-
-TEST_P(HostPathDotsOnText, Resolve) {
-  EXPECT_EQ(platform::host_path(GetParam().library), GetParam().host) << GetParam().reason;
-}
+        host_case{"C:*\\COMICS\\OLD\\QV010203.GIF", "*/Comics/Old/qv010203.gif",
+                  "components that exist are found ignoring case, after a drive"},
+        host_case{"*\\COMICS\\OLD\\", "*/Comics/Old/", "a trailing separator stays"},
+        host_case{"*\\COMICS\\NEW\\QV.GIF", "*/Comics/NEW/QV.GIF",
+                  "components that do not exist keep their text"},
+        host_case{"*\\TREE\\NOSUCH\\..\\A.TXT", "*/tree/a.txt", "\"..\" after a missing component"},
+        host_case{"*\\TREE\\SUB\\..\\A.TXT", "*/tree/a.txt", "\"..\" after one that exists"},
+        host_case{"*\\TREE\\.\\SUB\\.\\..\\A.TXT", "*/tree/a.txt", "\".\" names no component"},
+        host_case{"*\\NOSUCH\\..\\TREE\\X\\Y\\..\\..\\A.TXT", "*/tree/a.txt", "several in a row"},
+        host_case{"*\\TREE\\A.TXT\\..\\SUB", "*/tree/sub", "after a file: still on the text"},
+        host_case{"*\\TREE\\NOSUCH\\..\\", "*/tree/", "a trailing separator after dots stays"},
+        host_case{"*\\TREE\\NOSUCH\\..", "*/tree", "dots as the last component"},
+        host_case{"C:\\..\\..*\\TREE\\A.TXT", "*/tree/a.txt", "dots at the root stay there"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Alone, HostPathDotsOnText,
-    testing::Values(dots_case{"C:\\..", "/", "at the root \"..\" stays there"},
-                    dots_case{"C:\\..\\..\\NOSUCH\\..\\", "/", "and goes on from there"},
-                    dots_case{"NOSUCH1\\..\\..\\NOSUCH2.TXT", "../NOSUCH2.TXT",
-                              "a relative path goes above the current directory"},
-                    dots_case{"..\\..\\NOSUCH.TXT", "../../NOSUCH.TXT",
-                              "each leading \"..\" counts"},
-                    dots_case{".\\NOSUCHNAME.TXT", "NOSUCHNAME.TXT", "the current directory"},
-                    dots_case{"NOSUCH\\..", ".", "nothing left: the current directory"},
-                    dots_case{".\\", "./", "with its separator"}));
-
-TEST(HostPathDotsAtTheRoot, GoOnFromTheRoot) {
-  temp_dir dir;
-  write_file(dir / "a.txt", "x");
-  // "C:\..\..\TMP\QUORVEL-TEST-...\A.TXT": the dots stay at the root.
-  const std::string library = "C:\\..\\..\\" + library_path(dir / "a.txt").substr(1);
-  EXPECT_EQ(platform::host_path(library), dir / "a.txt");
-  EXPECT_TRUE(platform::file_exists(library_path(dir.path()) + "\\NOSUCH\\..\\A.TXT"));
-}
+    OnTheText, HostPathMapping,
+    testing::Values(
+        host_case{"C:\\", "/", "the root"},
+        host_case{"X:NOSUCHNAME.TXT", "NOSUCHNAME.TXT", "a drive alone: relative to it"},
+        host_case{"", "", "nothing"},
+        host_case{"C:\\..", "/", "at the root \"..\" stays there"},
+        host_case{"C:\\..\\..\\NOSUCH\\..\\", "/", "and goes on from there"},
+        host_case{"NOSUCH1\\..\\..\\NOSUCH2.TXT", "../NOSUCH2.TXT",
+                  "a relative path goes above the current directory"},
+        host_case{"..\\..\\NOSUCH.TXT", "../../NOSUCH.TXT", "each leading \"..\" counts"},
+        host_case{".\\NOSUCHNAME.TXT", "NOSUCHNAME.TXT", "the current directory"},
+        host_case{"NOSUCH\\..", ".", "nothing left: the current directory"},
+        host_case{".\\", "./", "with its separator"}));
 
 TEST(FileExists, FilesOnlyAndIgnoringCase) {
   temp_dir dir;
@@ -135,6 +116,8 @@ TEST(FileExists, FilesOnlyAndIgnoringCase) {
   EXPECT_FALSE(platform::file_exists(library_path(dir / "Sub")));  // a directory
   EXPECT_FALSE(platform::file_exists(library_path(dir / "Sub/Other.gif")));
   EXPECT_FALSE(platform::file_exists(""));
+  EXPECT_TRUE(platform::file_exists(library_path(dir.path()) + "\\NOSUCH\\..\\SUB\\STRIP.GIF"))
+      << "dots are resolved as host_path resolves them";
 }
 
 void age(const std::string& directory);
@@ -331,30 +314,25 @@ std::map<std::string, listed> list(const std::string& pattern) {
   return entries;
 }
 
-TEST(FindFiles, AttributesAndSizes) {
+TEST(FindFiles, AttributesSizesAndWildcardsThatIgnoreCase) {
   temp_dir dir;
   fs::create_directories(dir / "sub");
   write_file(dir / "plain.txt", "12345");
   write_file(dir / "locked.txt", "");
   fs::permissions(dir / "locked.txt", fs::perms::owner_read | fs::perms::group_read);
+  write_file(dir / "a.gif", "");
+  write_file(dir / "B.GIF", "");
+  const auto gifs = list(library_path(dir.path()) + "\\*.GIF");
+  EXPECT_EQ(gifs.size(), 2u);
+  EXPECT_EQ(gifs.count("a.gif") + gifs.count("B.GIF"), 2u);
   const auto entries = list(dir.path() + "\\*.*");
-  ASSERT_EQ(entries.size(), 5u);  // with "." and ".."
+  ASSERT_EQ(entries.size(), 7u);  // with "." and ".."
   EXPECT_EQ(entries.at("sub").attributes, platform::file_attribute_directory);
   EXPECT_EQ(entries.at("plain.txt").attributes, platform::file_attribute_archive);
   EXPECT_EQ(entries.at("plain.txt").size, 5u);
   EXPECT_EQ(entries.at("locked.txt").attributes,
             platform::file_attribute_archive | platform::file_attribute_readonly);
   EXPECT_EQ(entries.count("."), 1u);
-}
-
-TEST(FindFiles, WildcardsMatchIgnoringCase) {
-  temp_dir dir;
-  write_file(dir / "a.gif", "");
-  write_file(dir / "B.GIF", "");
-  write_file(dir / "c.txt", "");
-  const auto entries = list(library_path(dir.path()) + "\\*.GIF");
-  EXPECT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries.count("a.gif") + entries.count("B.GIF"), 2u);
 }
 
 TEST(FindFiles, FailuresSetTheLastError) {

@@ -168,26 +168,21 @@ INSTANTIATE_TEST_SUITE_P(
                     "GET {url}/ HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n",
                     "a GET never carries Content-Length or Content-Type"}));
 
-TEST(Target, DirectConnectionsGoToTheUrlsPortOr80) {
-  unconnected_http http(nullptr);
-  http.URL = "http://127.0.0.1:4321/x";
-  http.Get();
-  http.URL = "http://127.0.0.1/x";
-  http.Get();
-  using attempt = std::pair<std::uint16_t, std::uint32_t>;
-  EXPECT_EQ(http.attempts, (std::vector<attempt>{{4321, loopback}, {80, loopback}}));
-}
+using attempt = std::pair<std::uint16_t, std::uint32_t>;  // port and address
 
-TEST(Target, ProxyConnectionsGoToTheProxysPortOr8080) {
+TEST(Target, DirectlyTheUrlsPortOr80ThroughAProxyItsPortOr8080) {
   unconnected_http http(nullptr);
+  for (const char* url : {"http://127.0.0.1:4321/x", "http://127.0.0.1/x"}) {
+    http.URL = url;
+    http.Get();
+  }
   http.URL = "http://comics.example/a";
   for (const char* proxy : {"127.0.0.1", "127.0.0.1:3128", "http://127.0.0.1:3129/"}) {
     http.Proxy = proxy;
     http.Get();
   }
-  using attempt = std::pair<std::uint16_t, std::uint32_t>;
-  EXPECT_EQ(http.attempts,
-            (std::vector<attempt>{{8080, loopback}, {3128, loopback}, {3129, loopback}}));
+  EXPECT_EQ(http.attempts, (std::vector<attempt>{{4321, loopback}, {80, loopback}, {8080, loopback},
+                                                 {3128, loopback}, {3129, loopback}}));
 }
 
 // Design rule: a port beyond 16 bits raises the conversion error, never wraps.
@@ -207,7 +202,6 @@ TEST(Target, ProxyPortsThatAreNoNumberOrBeyondSixteenBitsAreRefused) {
   EXPECT_TRUE(http.attempts.empty());
   http.Proxy = "127.0.0.1:65535";  // the largest port is fine
   http.Get();
-  using attempt = std::pair<std::uint16_t, std::uint32_t>;
   EXPECT_EQ(http.attempts, (std::vector<attempt>{{65535, loopback}}));
 }
 

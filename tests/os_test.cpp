@@ -101,11 +101,13 @@ TEST_F(ExpandVars, ReferenceSyntax) {
   for (const auto& row : rows) EXPECT_EQ(qlib::expand_vars(row.text), row.expected) << row.why;
 }
 
-TEST(EnvLookup, EnvironmentNamesIgnoreCase) {
+TEST(EnvLookup, EnvironmentNamesIgnoreCaseAndLongValuesAreCutTo255) {
   scoped_env mixed("QuorvelMixedCase", "mixed");
+  scoped_env long_value("QUORVEL_LONG", std::string(300, 'v'));
   EXPECT_EQ(qlib::expand_vars("%QUORVELMIXEDCASE%"), "mixed");
   EXPECT_EQ(qlib::expand_vars("%quorvelmixedcase%"), "mixed");
   EXPECT_EQ(qlib::expand_vars("%quorvel_no_such_var%"), "");
+  EXPECT_EQ(qlib::env_lookup("quorvel_long"), std::string(255, 'v'));
 }
 
 // PATH comes with ";" between its directories, as the library splits it;
@@ -117,11 +119,6 @@ TEST(EnvLookup, PathInTheFormTheLibrarySplits) {
   EXPECT_EQ(qlib::expand_vars("%path%"), "/x;/usr/bin;;/y");
   EXPECT_EQ(qlib::expand_vars("%Path%"), "/x;/usr/bin;;/y");
   EXPECT_EQ(qlib::expand_vars("%quorvel_colons%"), "a:b");
-}
-
-TEST(EnvLookup, LongValuesAreCutTo255) {
-  scoped_env long_value("QUORVEL_LONG", std::string(300, 'v'));
-  EXPECT_EQ(qlib::env_lookup("quorvel_long"), std::string(255, 'v'));
 }
 
 TEST(EnvLookup, Markers) {
@@ -150,6 +147,7 @@ TEST(EnvLookup, EwdIsTheProgramsOwnDirectory) {
 }
 
 TEST(Paths, NormalizeAndCompose) {
+  scoped_env dir("QUORVEL_DIR", "c:/strips");
   const struct {
     std::string actual;
     const char* expected;
@@ -163,6 +161,7 @@ TEST(Paths, NormalizeAndCompose) {
       {qlib::expand_dir("  comics"), "COMICS\\", "leading blanks are trimmed"},
       {qlib::expand_dir("comics "), "COMICS \\", "the separator comes before the trimming"},
       {qlib::expand_dir("a\\\\\\b\\"), "A\\B\\", "a run of separators becomes one"},
+      {qlib::expand_dir("%quorvel_dir%/new"), "C:\\STRIPS\\NEW\\", "references are expanded"},
       {qlib::normalize_path("//srv//share/x"), "\\\\SRV\\SHARE\\X", "network path from slashes"},
       {qlib::make_path("c", "dir", "name", "ext"), "C:DIR\\NAME.EXT", "one-letter drive gets a colon"},
       {qlib::make_path("", "dir/", "name.", "ext"), "DIR\\NAME.EXT", "no second dot or separator"},
@@ -172,11 +171,6 @@ TEST(Paths, NormalizeAndCompose) {
       {qlib::make_path("", "c:", "x", "y"), "C:X.Y", "a directory ending in a colon"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.actual, row.expected) << row.why;
-}
-
-TEST(Paths, ReferencesInPathsAreExpanded) {
-  scoped_env dir("QUORVEL_DIR", "c:/strips");
-  EXPECT_EQ(qlib::expand_dir("%quorvel_dir%/new"), "C:\\STRIPS\\NEW\\");
 }
 
 TEST(Paths, Parts) {
@@ -238,25 +232,24 @@ TEST_F(CommandTail, EverythingAfterTheProgramName) {
   EXPECT_EQ(tail_of({"prog", std::string(300, 'x')}), std::string(255, 'x'));
 }
 
-TEST(ListItems, NonEmptyItemsUntrimmedAndCut) {
+// Non-empty items, untrimmed, cut to the length given; an error from the
+// body ends the iteration.
+TEST(ListItems, NonEmptyItemsUntrimmedAndCutUntilTheBodyRaises) {
   std::vector<std::string> items;
-  qlib::for_each_list_item(".;;a;b c; ;", 255, [&](const std::string& item) { items.push_back(item); });
-  EXPECT_EQ(items, (std::vector<std::string>{".", "a", "b c", " "}));
+  const auto collect = [&](const std::string& item) { items.push_back(item); };
+  qlib::for_each_list_item(".;;a;b c; ;", 255, collect);
+  qlib::for_each_list_item("abcdef;gh", 3, collect);
+  EXPECT_EQ(items, (std::vector<std::string>{".", "a", "b c", " ", "abc", "gh"}));
 
   items.clear();
-  qlib::for_each_list_item("abcdef;gh", 3, [&](const std::string& item) { items.push_back(item); });
-  EXPECT_EQ(items, (std::vector<std::string>{"abc", "gh"}));
-}
-
-TEST(ListItems, AnErrorFromTheBodyEndsTheIteration) {
-  int runs = 0;
   EXPECT_EQ(error_code_of([&] {
-              qlib::for_each_list_item("a;b;c", 255, [&](const std::string&) {
-                if (++runs == 2) throw qlib::make_error(77, "");
+              qlib::for_each_list_item("a;b;c", 255, [&](const std::string& item) {
+                collect(item);
+                if (items.size() == 2) throw qlib::make_error(77, "");
               });
             }),
             77);
-  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(items.size(), 2u);
 }
 
 TEST(Attributes, FilterLetters) {
@@ -291,13 +284,20 @@ TEST(Attributes, FilterLetters) {
   EXPECT_EQ(attr_letters(0xFF), "RHSVDA??");
 }
 
+// Makes the files, each with its directories, in `dir`.
+void make_files(const temp_dir& dir, const std::map<std::string, std::string>& files) {
+  for (const auto& [name, contents] : files) {
+    fs::create_directories(fs::path(dir / name).parent_path());
+    write_file(dir / name, contents);
+  }
+}
+
 // A directory with a subdirectory, a file and a name starting with ".".
 class DirWalk : public testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(dir_ / "Sub");
-    write_file(dir_ / "a.txt", "12345");
-    write_file(dir_ / ".hidden", "");
+    make_files(dir_, {{"a.txt", "12345"}, {".hidden", ""}});
   }
   std::vector<std::string> names(const std::string& filter) {
     std::vector<std::string> found;
@@ -367,18 +367,11 @@ TEST_F(DirWalk, TheSizeKeepsItsLow32Bits) {
   EXPECT_EQ(size, 1234u);
 }
 
-TEST_F(DirWalk, ABadFilterFailsBeforeAnyEntry) {
+TEST_F(DirWalk, ABadFilterFailsAndAMissingDirectoryYieldsNothing) {
   int runs = 0;
-  EXPECT_EQ(error_code_of([&] {
-              qlib::for_each_dir_entry(dir_.path(), "x", [&](const qlib::dir_entry&) { ++runs; });
-            }),
-            2024);
-  EXPECT_EQ(runs, 0);
-}
-
-TEST_F(DirWalk, AMissingDirectoryYieldsNothing) {
-  int runs = 0;
-  qlib::for_each_dir_entry(dir_ / "missing", "", [&](const qlib::dir_entry&) { ++runs; });
+  const auto count = [&](const qlib::dir_entry&) { ++runs; };
+  EXPECT_EQ(error_code_of([&] { qlib::for_each_dir_entry(dir_.path(), "x", count); }), 2024);
+  qlib::for_each_dir_entry(dir_ / "missing", "", count);
   EXPECT_EQ(runs, 0);
   EXPECT_EQ(qlib::last_find_error, 3);
 }
@@ -404,12 +397,8 @@ TEST_F(DirWalk, TheFindIsClosedWhenTheBodyRaises) {
 class Search : public testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(first_ / "Sub");
-    write_file(first_ / "Options.txt", "first");
-    write_file(first_ / "Sub/Deep.txt", "");
-    write_file(first_ / "README", "");
-    write_file(second_ / "options.TXT", "second");
-    write_file(second_ / "only2.txt", "");
+    make_files(first_, {{"Options.txt", "first"}, {"Sub/Deep.txt", ""}, {"README", ""}});
+    make_files(second_, {{"options.TXT", "second"}, {"only2.txt", ""}});
   }
   temp_dir first_;
   temp_dir second_;
@@ -417,30 +406,30 @@ class Search : public testing::Test {
 
 TEST_F(Search, AlongADirectoryList) {
   const std::string list = first_.path() + ";" + second_.path();
-  EXPECT_EQ(qlib::search_path(list, "options.txt"), library_path(first_ / "Options.txt"))
-      << "the first directory that holds it wins";
-  EXPECT_EQ(qlib::search_path(list, "ONLY2.TXT"), library_path(second_ / "only2.txt"));
-  EXPECT_EQ(qlib::search_path(first_ / "nosuch;" + list, "only2.txt"), library_path(second_ / "only2.txt"))
-      << "a missing directory is passed over";
-  EXPECT_EQ(qlib::search_path(list, "missing.txt"), "");
-}
-
-TEST_F(Search, ANameWithADirectoryIsLookedForThereOnly) {
-  EXPECT_EQ(qlib::search_path(second_.path(), first_ / "sub/deep.txt"), library_path(first_ / "Sub/Deep.txt"));
-  EXPECT_EQ(qlib::search_path(first_.path(), second_ / "nosuch.txt"), "");
-  // The name becomes "README." there, which no entry is called.
-  EXPECT_EQ(qlib::search_path("", first_ / "readme"), "");
-}
-
-TEST_F(Search, ANameThatDerivesItselfEndsWithoutAResult) {
-  EXPECT_EQ(qlib::search_path(first_.path(), "AB:CD"), "");
+  const struct {
+    std::string list;
+    std::string name;
+    std::string found;
+    const char* why;
+  } rows[] = {
+      {list, "options.txt", library_path(first_ / "Options.txt"), "the first directory wins"},
+      {list, "ONLY2.TXT", library_path(second_ / "only2.txt"), "the name ignores case"},
+      {first_ / "nosuch;" + list, "only2.txt", library_path(second_ / "only2.txt"),
+       "a missing directory is passed over"},
+      {list, "missing.txt", "", "in no directory"},
+      {second_.path(), first_ / "sub/deep.txt", library_path(first_ / "Sub/Deep.txt"),
+       "a name with a directory is looked for there"},
+      {first_.path(), second_ / "nosuch.txt", "", "and there only"},
+      {"", first_ / "readme", "", "the name becomes \"README.\", which no entry is called"},
+      {first_.path(), "AB:CD", "", "a name that derives itself ends without a result"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(qlib::search_path(row.list, row.name), row.found) << row.why;
 }
 
 TEST_F(Search, TheNamesOwnDirectoryIsOneItemEvenWithASemicolon) {
-  fs::create_directories(first_ / "a;b");
-  write_file(first_ / "a;b/x.txt", "");
-  fs::create_directories(first_ / "b");
-  write_file(first_ / "b/x.txt", "");  // what splitting at ";" would find
+  // b/x.txt is what splitting at ";" would find.
+  make_files(first_, {{"a;b/x.txt", ""}, {"b/x.txt", ""}});
   scoped_cwd cwd(first_.path());
   EXPECT_EQ(qlib::search_path(".", "a;b\\x.txt"), "A;B\\X.TXT");
   EXPECT_EQ(qlib::search_path(".", "a;nosuch\\x.txt"), "");

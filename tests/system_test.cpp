@@ -45,29 +45,25 @@ class SystemTest : public testing::Test {
 };
 
 TEST_F(SystemTest, MessageIsCodeAndContext) {
-  const qlib::te_ error = qlib::make_error(2024, "");
-  EXPECT_EQ(error.message(), "Error # 2024 ");
-  EXPECT_EQ(error.code(), 2024);
-  EXPECT_EQ(error.help_context(), 2024);
-  EXPECT_EQ(error.context(), "");
-  EXPECT_STREQ(error.class_name(), "te_");
-
-  const qlib::te_ with_context = qlib::make_error(151, "/unit=_gio/proc=find_file_type/name=x");
-  EXPECT_EQ(with_context.message(), "Error # 151 /unit=_gio/proc=find_file_type/name=x");
-}
-
-TEST_F(SystemTest, CodeZeroHasNoDigits) {
-  EXPECT_EQ(qlib::make_error(0, "/unit=_os").message(), "Error #  /unit=_os");
-}
-
-TEST_F(SystemTest, BreakCodeSkipsHooksAndSaysBreak) {
-  qlib::context_hook = [](int&, std::string&) { calls().push_back("context"); };
-  qlib::report_hook = [](int, const std::string&) { calls().push_back("report"); };
-  const qlib::te_ error = qlib::make_error(qlib::break_code, "/unit=_os");
-  EXPECT_EQ(error.message(), "BREAK /unit=_os");
-  EXPECT_EQ(error.code(), 8021);
-  EXPECT_EQ(error.context(), "/unit=_os");
-  EXPECT_TRUE(calls().empty());
+  const struct {
+    int code;
+    const char* context;
+    const char* message;
+    const char* why;
+  } rows[] = {
+      {2024, "", "Error # 2024 ", "no context"},
+      {151, "/unit=_gio/proc=x", "Error # 151 /unit=_gio/proc=x", "a context"},
+      {0, "/unit=_os", "Error #  /unit=_os", "code zero has no digits"},
+      {8021, "/unit=_os", "BREAK /unit=_os", "the break code says so"},
+  };
+  for (const auto& row : rows) {
+    const qlib::te_ error = qlib::make_error(row.code, row.context);
+    EXPECT_EQ(error.message(), row.message) << row.why;
+    EXPECT_EQ(error.code(), row.code) << row.why;
+    EXPECT_EQ(error.help_context(), row.code) << row.why;
+    EXPECT_EQ(error.context(), row.context) << row.why;
+    EXPECT_STREQ(error.class_name(), "te_") << row.why;
+  }
 }
 
 TEST_F(SystemTest, HooksRunInOrderAndContextHookMayChangeCodeAndContext) {
@@ -92,6 +88,10 @@ TEST_F(SystemTest, HooksRunInOrderAndContextHookMayChangeCodeAndContext) {
       "report 5 /unit=_os",  // the context as the caller gave it
   };
   EXPECT_EQ(calls(), expected);
+
+  calls().clear();
+  EXPECT_EQ(qlib::make_error(qlib::break_code, "/unit=_os").code(), 8021);
+  EXPECT_TRUE(calls().empty()) << "the break code skips the hooks";
 }
 
 TEST_F(SystemTest, ContextIsCutTo255) {
@@ -117,16 +117,6 @@ TEST_F(SystemTest, CloneOutlivesTheOriginal) {
   EXPECT_STREQ(copy->class_name(), "te_");
 }
 
-TEST_F(SystemTest, ClassAndUnitPrefixes) {
-  EXPECT_EQ(qlib::make_class_error("t_param", 2453, "").context(), "/class=t_param");
-  EXPECT_EQ(qlib::os_error(2270, "").context(), "/unit=_os");
-  EXPECT_EQ(qlib::params_error(2459, "").context(), "/unit=_params");
-  EXPECT_EQ(qlib::gio_error(151, "/proc=find_file_type/name=a").context(),
-            "/unit=_gio/proc=find_file_type/name=a");
-  EXPECT_EQ(qlib::math_error(200, "").context(), "/unit=_math");
-  EXPECT_EQ(qlib::convert_error(106, "").context(), "/unit=_convert");
-}
-
 // Each raises through one error helper; not inlined, so that each is a
 // function of its own whose code the error's address must fall in.
 #define RAISER(name, expression) \
@@ -135,22 +125,29 @@ RAISER(raise_plain, qlib::make_error(1, ""))
 RAISER(raise_class, qlib::make_class_error("t_x", 1, ""))
 RAISER(raise_os, qlib::os_error(1, ""))
 RAISER(raise_params, qlib::params_error(1, ""))
-RAISER(raise_gio, qlib::gio_error(1, ""))
+RAISER(raise_gio, qlib::gio_error(1, "/proc=find_file_type/name=a"))
 RAISER(raise_math, qlib::math_error(1, ""))
 RAISER(raise_convert, qlib::convert_error(1, ""))
 RAISER(raise_lists, qlib::lists_error(1, ""))
 RAISER(raise_break, qlib::make_error(qlib::break_code, ""))
 #undef RAISER
 
-TEST_F(SystemTest, TheCodeAddressIsThatOfTheRaisingCodeNotOfTheHelper) {
+// Each helper puts its class or unit before the context, and the error's
+// code address is that of the raising code, not of the helper.
+TEST_F(SystemTest, HelpersPrefixTheContextAndGiveTheRaisingCodesAddress) {
   const struct {
     void (*raise)();
     const char* helper;
-  } rows[] = {{raise_plain, "make_error"},   {raise_class, "make_class_error"},
-              {raise_os, "os_error"},        {raise_params, "params_error"},
-              {raise_gio, "gio_error"},      {raise_math, "math_error"},
-              {raise_convert, "convert_error"}, {raise_lists, "lists_error"},
-              {raise_break, "make_error with the break code"}};
+    const char* context;
+  } rows[] = {{raise_plain, "make_error", ""},
+              {raise_class, "make_class_error", "/class=t_x"},
+              {raise_os, "os_error", "/unit=_os"},
+              {raise_params, "params_error", "/unit=_params"},
+              {raise_gio, "gio_error", "/unit=_gio/proc=find_file_type/name=a"},
+              {raise_math, "math_error", "/unit=_math"},
+              {raise_convert, "convert_error", "/unit=_convert"},
+              {raise_lists, "lists_error", "/unit=_lists"},
+              {raise_break, "make_error with the break code", ""}};
   for (const auto& row : rows) {
     const auto* start = reinterpret_cast<const char*>(row.raise);
     try {
@@ -159,6 +156,7 @@ TEST_F(SystemTest, TheCodeAddressIsThatOfTheRaisingCodeNotOfTheHelper) {
       const auto* address = static_cast<const char*>(error.address());
       // A function this small ends well within 4 KiB of its start.
       EXPECT_TRUE(address > start && address < start + 4096) << row.helper;
+      EXPECT_EQ(error.context(), row.context) << row.helper;
     }
   }
 }

@@ -25,6 +25,20 @@ long long milliseconds_left(clock_type::time_point deadline) {
       .count();
 }
 
+// Appends what the pipe holds to `pending`; at its end closes it and sets the
+// descriptor to -1. Gives whether the pipe is still open.
+bool read_some(int& fd, std::string& pending) {
+  char buffer[4096];
+  const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  if (n <= 0) {
+    ::close(fd);
+    fd = -1;
+    return false;
+  }
+  pending.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
 }  // namespace
 
 int start_program(const std::vector<std::string>& command, int& out_fd, const child_setup& setup) {
@@ -102,29 +116,14 @@ bool child_process::read_line(std::string& line, int timeout_ms) {
     const int ready = ::poll(&fd, 1, static_cast<int>(left));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return false;
-    char buffer[4096];
-    const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
-    if (n <= 0) {
-      ::close(out_fd_);
-      out_fd_ = -1;
-      continue;
-    }
-    pending_.append(buffer, static_cast<std::size_t>(n));
+    read_some(out_fd_, pending_);
   }
 }
 
 std::string child_process::take_output() {
   while (out_fd_ >= 0) {
     pollfd fd{out_fd_, POLLIN, 0};
-    if (::poll(&fd, 1, 0) <= 0) break;
-    char buffer[4096];
-    const ssize_t n = ::read(out_fd_, buffer, sizeof buffer);
-    if (n <= 0) {
-      ::close(out_fd_);
-      out_fd_ = -1;
-      break;
-    }
-    pending_.append(buffer, static_cast<std::size_t>(n));
+    if (::poll(&fd, 1, 0) <= 0 || !read_some(out_fd_, pending_)) break;
   }
   std::string output;
   output.swap(pending_);

@@ -2,6 +2,7 @@
 // report of an error that leaves the main block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -119,11 +120,19 @@ std::regex report_head(const std::string& class_name, const std::string& program
                     "(\\.exe)? at [0-9A-F]{16}\\.");
 }
 
+// The lines of a raise_prog run that `how` makes fail, at least `least` of them.
+std::vector<std::string> failed_run(const std::string& how, std::size_t least) {
+  const auto result = run(RAISE_PROG_BIN, {how});
+  EXPECT_EQ(result.exit_code, 1) << how;
+  auto lines = lines_of(result.out);
+  EXPECT_GE(lines.size(), least) << result.out;
+  lines.resize(std::max(lines.size(), least));
+  return lines;
+}
+
 TEST(TopLevelReport, TeLeavingTheMainBlock) {
-  const auto result = run(RAISE_PROG_BIN, {"te"});
-  EXPECT_EQ(result.exit_code, 1);
-  const auto lines = lines_of(result.out);
-  ASSERT_EQ(lines.size(), 4u) << result.out;
+  const auto lines = failed_run("te", 4);
+  EXPECT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "main block");
   EXPECT_TRUE(std::regex_match(lines[1], report_head("te_", "raise_prog"))) << lines[1];
   EXPECT_NE(lines[1], "Exception te_ in module raise_prog at 0000000000000000.");
@@ -133,53 +142,34 @@ TEST(TopLevelReport, TeLeavingTheMainBlock) {
 
 TEST(TopLevelReport, NoSecondDotAfterAMessageEndingInADot) {
   // The break code runs no context hook, so its message keeps its own end.
-  auto result = run(RAISE_PROG_BIN, {"break"});
-  EXPECT_EQ(result.exit_code, 1);
-  auto lines = lines_of(result.out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "BREAK /unit=_os/name=a.") << lines[2];
-
-  result = run(RAISE_PROG_BIN, {"dotted"});
-  EXPECT_EQ(result.exit_code, 1);
-  lines = lines_of(result.out);
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "Error # 7 /unit=_os/name=a./task_nr=0/task_name=\"Main program\".")
+  EXPECT_EQ(failed_run("break", 3)[2], "BREAK /unit=_os/name=a.");
+  EXPECT_EQ(failed_run("dotted", 3)[2], "Error # 7 /unit=_os/name=a./task_nr=0/task_name=\"Main program\".")
       << "the task suffix follows the context";
 }
 
 TEST(TopLevelReport, OtherErrorClasses) {
-  auto result = run(RAISE_PROG_BIN, {"convert"});
-  EXPECT_EQ(result.exit_code, 1);
-  auto lines = lines_of(result.out);
-  ASSERT_GE(lines.size(), 3u);
+  auto lines = failed_run("convert", 3);
   EXPECT_TRUE(std::regex_match(lines[1], report_head("EConvertError", "raise_prog"))) << lines[1];
   EXPECT_EQ(lines[2], "'2x0' is not a valid integer value.");
 
-  result = run(RAISE_PROG_BIN, {"std"});
-  EXPECT_EQ(result.exit_code, 1);
-  lines = lines_of(result.out);
-  ASSERT_GE(lines.size(), 4u);
+  lines = failed_run("std", 4);
   EXPECT_TRUE(std::regex_match(lines[1], report_head("std::runtime_error", "raise_prog")))
       << lines[1];
   EXPECT_EQ(lines[2], "plain failure.");
   EXPECT_EQ(lines[3], "exit procedure ran");
 
-  result = run(RAISE_PROG_BIN, {"int"});  // not even an exception class
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_NE(result.out.find("Exception "), std::string::npos);
-  EXPECT_NE(result.out.find("exit procedure ran"), std::string::npos);
+  lines = failed_run("int", 3);  // not even an exception class
+  EXPECT_EQ(lines[1].rfind("Exception ", 0), 0u) << lines[1];
+  EXPECT_EQ(lines.back(), "exit procedure ran");
 }
 
 TEST(TopLevelReport, HaltEndsWithItsCodeAndRunsTheCleanUp) {
-  const auto result = run(RAISE_PROG_BIN, {"halt"});
-  EXPECT_EQ(result.exit_code, 3);
-  EXPECT_EQ(result.out, "main block\nexit procedure ran\n");
-}
-
-TEST(TopLevelReport, NormalEnd) {
-  const auto result = run(RAISE_PROG_BIN, {});
-  EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.out, "main block\nnormal end\nexit procedure ran\n");
+  const auto halt = run(RAISE_PROG_BIN, {"halt"});
+  EXPECT_EQ(halt.exit_code, 3);
+  EXPECT_EQ(halt.out, "main block\nexit procedure ran\n");
+  const auto normal = run(RAISE_PROG_BIN, {});
+  EXPECT_EQ(normal.exit_code, 0);
+  EXPECT_EQ(normal.out, "main block\nnormal end\nexit procedure ran\n");
 }
 
 }  // namespace

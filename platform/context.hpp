@@ -19,8 +19,8 @@ void switch_context(task_context& from, task_context& to);
 
 // A flow of execution while it does not run: its registers and stack
 // position, and what the runtime keeps per thread (the stack of caught
-// exceptions, the count of exceptions in flight and the error number of the
-// last system call). A fresh context stands for the flow that saves into it
+// exceptions, the count of exceptions in flight, the error number of the
+// last system call and the socket library's last error). A fresh context stands for the flow that saves into it
 // first (the program's own stack) until prepare() gives it a stack of its own.
 class task_context {
  public:

@@ -18,6 +18,8 @@
 
 #include "lib/system.hpp"
 #include "platform/runtime.hpp"
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
 
 namespace {
 
@@ -514,21 +516,28 @@ TEST_F(Tasks, ATaskEndingWhileAnotherHoldsTheLockIsStillFreed) {
   EXPECT_EQ(ended()[1], quick_address) << "freed once the lock was free";
 }
 
-// What the running task handles, its count of exceptions in flight and errno.
+// What the running task handles, its count of exceptions in flight, errno
+// and the socket library's last error, which each task sets to errno + 10000.
 std::string exception_state() {
   const int error_number = errno;
+  const int socket_error = platform::WSAGetLastError() - 10000;
   return handled_what() + " " + std::to_string(std::uncaught_exceptions()) + " " +
-         std::to_string(error_number);
+         std::to_string(error_number) + (socket_error == error_number ? "" : " socket error differs");
 }
 
-TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
+void set_errors(int number) {
+  errno = number;
+  platform::WSASetLastError(number + 10000);
+}
+
+TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateErrnoAndSocketError) {
   static std::vector<std::string> seen;
   seen.clear();
   spawn("A", [] {
     // Design rule: a new task starts with no exception in flight, not with
     // the one its creator is handling.
     seen.push_back("A start:" + handled_what() + " " + std::to_string(std::uncaught_exceptions()));
-    errno = 11;
+    set_errors(11);
     try {
       throw std::runtime_error("a");
     } catch (...) {
@@ -540,7 +549,7 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
     seen.push_back("A after:" + exception_state());
   });
   spawn("B", [] {
-    errno = 22;
+    set_errors(22);
     try {
       throw std::runtime_error("b");
     } catch (...) {
@@ -557,7 +566,7 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
   spawn("U", [] {
     struct yields_while_unwinding {
       ~yields_while_unwinding() {
-        errno = 44;
+        set_errors(44);
         qlib::yield_task();
         seen.push_back("U " + exception_state());
       }
@@ -571,7 +580,7 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateAndErrno) {
   try {
     throw std::runtime_error("main");
   } catch (...) {
-    errno = 33;
+    set_errors(33);
     ASSERT_TRUE(run_children());
     EXPECT_EQ(exception_state(), "main 0 33");
   }

@@ -1,8 +1,10 @@
 // Task stacks and switches on POSIX: ucontext (makecontext/swapcontext), the
-// C++ runtime's exception globals and errno saved per flow, and the
+// C++ runtime's exception globals, errno and the socket library's last error
+// saved per flow, and the
 // AddressSanitizer's fiber annotations in the sanitizer build.
 #include "platform/context.hpp"
 #include "platform/exception_globals.hpp"
+#include "platform/sockets.hpp"
 
 #include <ucontext.h>
 
@@ -28,6 +30,7 @@ struct task_context::state {
   void* arg = nullptr;
   exception_globals exceptions{};  // a new flow starts with no exception in flight
   int error_number = 0;
+  int socket_error = 0;  // WSAGetLastError, kept per thread by the socket library
   // The stack as the sanitizer knows it; for the program's own stack it is
   // learnt when the flow first leaves it.
   const void* stack_bottom = nullptr;
@@ -65,11 +68,13 @@ void arrive(task_context::state& self) {
 #endif
   runtime_exceptions() = self.exceptions;
   errno = self.error_number;
+  WSASetLastError(self.socket_error);
 }
 
 void save_runtime(task_context::state& self) {
   self.exceptions = runtime_exceptions();
   self.error_number = errno;
+  self.socket_error = WSAGetLastError();
 }
 
 void start_flow() {

@@ -119,6 +119,22 @@ struct scan_record {
   bool server_gone() const { return dead_in_a_row >= dead_server_requests; }
 };
 
+// Names the strips still waiting in their group when the scan ends, also
+// when an error ends it: their bytes are whole, only the name was to come.
+// A failure on the way out of another error is not the one to report.
+class strips_named_at_the_end {
+ public:
+  strips_named_at_the_end() = default;
+  strips_named_at_the_end(const strips_named_at_the_end&) = delete;
+  strips_named_at_the_end& operator=(const strips_named_at_the_end&) = delete;
+  ~strips_named_at_the_end() {
+    try {
+      platform::name_written_files();
+    } catch (...) {
+    }
+  }
+};
+
 TDateObj* date_of(const platform::TStringList& list, int index) {
   return dynamic_cast<TDateObj*>(list.Objects(index));
 }
@@ -275,6 +291,7 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
     ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
   }
 
+  strips_named_at_the_end named;
   std::set<std::string> ended_days;  // a failure ended them: no further image
   for (int i = images.Count() - 1; i >= 0 && !record.server_gone(); --i) {
     const TDateObj* date = date_of(images, i);
@@ -304,9 +321,12 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
       continue;
     }
     if (nothing) continue;
-    platform::write_file_atomically(
-        TargetDir + std::string(comic.Prefix) + date_text + ".gif", http.Stream.View());
+    // Synced with its group before its name appears; until then the strip
+    // counts as there.
+    platform::write_file_in_group(TargetDir + std::string(comic.Prefix) + date_text + ".gif",
+                                  http.Stream.View());
   }
+  platform::name_written_files();
 
   // A day is complete once its strip is there, whatever failed on the way;
   // the report names the first failure of a day still missing.

@@ -118,6 +118,24 @@ class EWriteError : public Exception {
 // nor a temporary one.
 void write_file_atomically(std::string_view library_path, std::string_view data);
 
+// How many writes of a group wait at most before their names appear.
+inline constexpr std::size_t write_group_size = 32;
+
+// write_file_atomically with its name given later, together with others: the
+// bytes go to a file without a name (or with a hidden one), whose write-back
+// starts at once. The names of the writes waiting appear at the next
+// name_written_files(), and whenever write_group_size of them wait, once the
+// bytes of all of them are durable. A program that ends or is killed
+// meanwhile loses the waiting ones: a name never stands on a file that is
+// not whole. file_exists counts the name of a waiting write as there.
+void write_file_in_group(std::string_view library_path, std::string_view data);
+
+// Makes the bytes of the waiting writes durable and gives them their names.
+// A sync that fails names none of them (EWriteError); a name that cannot be
+// given does not keep the others from theirs (the first raises EFCreateError
+// after). Either way no write waits any more.
+void name_written_files();
+
 // Makes the names that write_file_atomically has given since the last call
 // outlast a power cut; until then a power cut can lose such a name, never
 // leave it naming a file that is not whole. Where the system makes each name

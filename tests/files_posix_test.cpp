@@ -464,6 +464,34 @@ TEST_P(AtomicWrite, AnEntryThatIsNoFileIsReplacedUnlessItIsADirectory) {
   EXPECT_TRUE(fs::is_empty(dir / "qv261208.gif"));
 }
 
+// A group's names appear together once the group is full or named, each on
+// a whole file; until then the names count as there and stand on nothing,
+// and a name that cannot be given keeps none of the others from theirs.
+TEST_P(AtomicWrite, AGroupIsNamedWhenItIsFullOrAtTheEnd) {
+  temp_dir dir;
+  const auto strip = [&](int day) { return dir.path() + "\\qv2612" + std::to_string(10 + day) + ".gif"; };
+  const auto visible = [&] {
+    auto names = testing_support::list_dir(dir.path());
+    std::erase_if(names, [](const std::string& name) { return name[0] == '.'; });
+    return names.size();
+  };
+  for (int day = 0; day + 1 < int{platform::write_group_size}; ++day)
+    platform::write_file_in_group(strip(day), "GIF89a-" + std::to_string(day));
+  EXPECT_EQ(visible(), 0u);
+  EXPECT_TRUE(platform::file_exists(strip(0))) << "a waiting strip counts as there";
+  platform::write_file_in_group(strip(31), "GIF89a-31");
+  EXPECT_EQ(visible(), platform::write_group_size) << "the full group is named";
+  EXPECT_EQ(testing_support::read_file(dir / "qv261241.gif"), "GIF89a-31");
+
+  fs::create_directory(dir / "qv261242.gif");
+  platform::write_file_in_group(strip(32), "in the way of a directory");
+  platform::write_file_in_group(strip(33), "GIF89a-33");
+  EXPECT_THROW(platform::name_written_files(), platform::EFCreateError);
+  EXPECT_EQ(testing_support::read_file(dir / "qv261243.gif"), "GIF89a-33");
+  EXPECT_EQ(testing_support::list_dir(dir.path()).size(), platform::write_group_size + 2)
+      << "nothing hidden is left";
+}
+
 // The names that appear in a directory while it is watched, in order.
 class name_watch {
  public:

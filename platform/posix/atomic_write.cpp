@@ -1,15 +1,16 @@
 // Atomic whole-file writes on POSIX: an unnamed temporary file linked to its
 // name once whole and synced, or a hidden named one where the file system has
-// no unnamed files; the directories written into are synced once per run.
+// no unnamed files; writes in groups, whose files are synced together before
+// their names appear; the directories written into are synced once per run.
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,24 +35,6 @@ std::string reason(int number) { return std::strerror(number); }
 }
 
 [[noreturn]] void fail_write(int number) { detail::raise_write_error(reason(number)); }
-
-// Blocks the signals that end a program from the keyboard or a supervisor for
-// as long as it lives; a signal that arrives meanwhile is delivered after.
-class termination_signals_held {
- public:
-  termination_signals_held() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, number);
-    pthread_sigmask(SIG_BLOCK, &held, &previous_);
-  }
-  ~termination_signals_held() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  termination_signals_held(const termination_signals_held&) = delete;
-  termination_signals_held& operator=(const termination_signals_held&) = delete;
-
- private:
-  sigset_t previous_;
-};
 
 // Directories that have new names not yet synced, each open under its own
 // descriptor, so that the sync reaches the directory written into even if its
@@ -145,41 +128,27 @@ class target_directory {
     posix::note_new_entry(path_, before, after, name);
   }
 
+  // Tells the directory cache of a hidden temporary file the program made,
+  // so that what it knows of the directory stays good.
+  void temporary_made(const std::string& name, const dir_identity& before) const {
+    posix::note_new_entry(path_, before, identity(), name);
+  }
+
  private:
   std::string path_;  // "" for the current directory, else ending in "/"
   int fd_ = -1;
   bool syncable_ = true;
 };
 
-void write_synced(int fd, std::string_view data) {
+// The whole of `data`, or errno; write-back of what is written starts.
+int write_all(int fd, std::string_view data) {
   for (std::size_t written = 0; written < data.size();) {
     const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) fail_write(n < 0 ? errno : EIO);
+    if (n <= 0) return n < 0 ? errno : EIO;
     written += static_cast<std::size_t>(n);
   }
-  if (::fsync(fd) != 0) fail_write(errno);
-}
-
-// The unnamed way: nothing carries a name until the whole, synced file is
-// linked to its own, so even a killed program leaves nothing behind. False
-// when the file system or the entry in the way needs the named way.
-bool write_unnamed(const target_directory& dir, const std::string& name, std::string_view data) {
-  const int fd = ::openat(dir.fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  struct closer {
-    int fd;
-    ~closer() { ::close(fd); }
-  } close_at_end{fd};
-  write_synced(fd, data);
-  const dir_identity before = dir.identity();
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, self.c_str(), dir.fd(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-    dir.entry_made(name, before);
-    return true;
-  }
-  // Another run linked its whole file first: that one stays.
-  return errno == EEXIST && dir.holds_file(name);
+  return 0;
 }
 
 // The process that made a named temporary file ".NAME.part-PID-XXXXXX", or 0
@@ -219,48 +188,162 @@ void remove_leftovers(const target_directory& dir) {
   ::closedir(listing);
 }
 
-// The named way, where the file system offers no unnamed files (or no /proc
-// to link them by): a hidden temporary file beside the target, removed on
-// every failure. A kill or a power cut while it exists leaves it behind, as
-// ".NAME.part-PID-XXXXXX", which is never taken for the file itself and which
-// the next named write into the directory removes.
-void write_named(const target_directory& dir, const std::string& name, std::string_view data,
-                 std::string_view library_path) {
-  remove_leftovers(dir);
-  const dir_identity before = dir.identity();
-  std::string path = dir.path() + "." + name + ".part-" + std::to_string(::getpid()) + "-XXXXXX";
-  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-  if (fd < 0) fail_create(library_path, errno);
-  struct temporary {
-    int fd;
-    int dir_fd;
-    std::string leaf;
-    ~temporary() {
-      ::close(fd);
-      if (!leaf.empty()) ::unlinkat(dir_fd, leaf.c_str(), 0);
-    }
-  } file{fd, dir.fd(), path.substr(dir.path().size())};
-  const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  write_synced(fd, data);
+// A write of a group: its file is whole, its write-back under way, its name
+// still to come.
+struct waiting_write {
+  std::unique_ptr<target_directory> dir;
+  std::string name;          // in dir
+  std::string host;          // the whole host path, as file_exists maps it
+  std::string library_path;  // for the errors
+  int fd = -1;
+  std::string leaf;  // the named way: the hidden temporary file in dir; "" for an unnamed file
+};
 
-  if (::linkat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str(), 0) == 0) {
-    ::unlinkat(dir.fd(), file.leaf.c_str(), 0);
-    file.leaf.clear();
-    dir.entry_made(name, before);
-    return;
+std::mutex group_mutex;
+std::vector<waiting_write> group;
+
+// Closes the file; a hidden one goes.
+void discard(waiting_write& write) {
+  if (write.fd >= 0) ::close(write.fd);
+  if (!write.leaf.empty()) ::unlinkat(write.dir->fd(), write.leaf.c_str(), 0);
+  write.fd = -1;
+  write.leaf.clear();
+}
+
+// Writes `data` into a new file of `dir` without its name: an unnamed one
+// where the file system has them, else a hidden named one.
+waiting_write start_write(std::unique_ptr<target_directory> dir, const std::string& name,
+                          std::string_view data, std::string_view library_path) {
+  waiting_write write;
+  write.name = name;
+  write.library_path = std::string(library_path);
+  // An unnamed file is linked to its name through /proc; an entry in the way
+  // that is no file can only be replaced by renaming a named one.
+  static const bool proc_links = ::access("/proc/self/fd", X_OK) == 0;
+  struct stat in_the_way;
+  const bool replaces = ::fstatat(dir->fd(), name.c_str(), &in_the_way, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        !S_ISREG(in_the_way.st_mode);
+  if (!named_temporary_files && proc_links && !replaces)
+    write.fd = ::openat(dir->fd(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (write.fd < 0) {
+    remove_leftovers(*dir);
+    const dir_identity before = dir->identity();
+    std::string path = dir->path() + "." + name + ".part-" + std::to_string(::getpid()) + "-XXXXXX";
+    write.fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (write.fd < 0) fail_create(library_path, errno);
+    write.leaf = path.substr(dir->path().size());
+    const mode_t mask = ::umask(0);  // mkostemp makes 0600; give the usual mode
+    ::umask(mask);
+    ::fchmod(write.fd, 0666 & ~mask);
+    dir->temporary_made(write.leaf, before);
   }
-  if (errno == EEXIST && dir.holds_file(name)) return;  // another run's whole file stays
-  // No hard links on this file system, or an entry that is no file in the
-  // way: the rename replaces it (a directory refuses).
-  if (::renameat(dir.fd(), file.leaf.c_str(), dir.fd(), name.c_str()) != 0)
-    fail_create(library_path, errno);
-  file.leaf.clear();
-  dir.entry_made(name, before);
+  write.dir = std::move(dir);
+  if (const int error = write_all(write.fd, data); error != 0) {
+    discard(write);
+    fail_write(error);
+  }
+  // The bytes go to the disk from now on; the group's sync then waits less.
+  ::sync_file_range(write.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  return write;
+}
+
+// Gives a synced file its name; errno when that failed (0 also when another
+// run's whole file of that name was there first, which stays).
+int give_name(waiting_write& write) {
+  const target_directory& dir = *write.dir;
+  const dir_identity before = dir.identity();
+  int result = 0;
+  if (write.leaf.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(write.fd);
+    if (::linkat(AT_FDCWD, self.c_str(), dir.fd(), write.name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      const int error = errno;
+      result = error == EEXIST && dir.holds_file(write.name) ? -1 : error;
+    }
+  } else if (::linkat(dir.fd(), write.leaf.c_str(), dir.fd(), write.name.c_str(), 0) == 0) {
+    // The hidden name goes at once, so that the directory changes once.
+    ::unlinkat(dir.fd(), write.leaf.c_str(), 0);
+    write.leaf.clear();
+  } else {
+    if (errno == EEXIST && dir.holds_file(write.name)) {
+      result = -1;
+    } else if (::renameat(dir.fd(), write.leaf.c_str(), dir.fd(), write.name.c_str()) == 0) {
+      write.leaf.clear();  // renamed: nothing hidden is left to remove
+    } else {
+      result = errno;
+    }
+  }
+  if (result == 0) dir.entry_made(write.name, before);
+  return result < 0 ? 0 : result;
+}
+
+// Makes the group's files durable: one sync of their file system when they
+// share one, else each on its own; false when that failed.
+bool sync_group(const std::vector<waiting_write>& writes) {
+  struct stat first {};
+  bool one_device = ::fstat(writes.front().fd, &first) == 0;
+  for (const waiting_write& write : writes) {
+    struct stat info {};
+    one_device = one_device && ::fstat(write.fd, &info) == 0 && info.st_dev == first.st_dev;
+  }
+  if (one_device && ::syncfs(writes.front().fd) == 0) return true;
+  for (const waiting_write& write : writes)
+    if (::fsync(write.fd) != 0) return false;
+  return true;
 }
 
 }  // namespace
+
+bool detail::waiting_write_named(const std::string& host_path) {
+  const std::lock_guard<std::mutex> lock(group_mutex);
+  for (const waiting_write& write : group)
+    if (write.host == host_path) return true;
+  return false;
+}
+
+void write_file_in_group(std::string_view library_path, std::string_view data) {
+  const std::string target = host_path(library_path);
+  const auto slash = target.find_last_of('/');
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (name.empty()) fail_create(library_path, EISDIR);
+  auto dir =
+      std::make_unique<target_directory>(slash == std::string::npos ? "" : target.substr(0, slash + 1));
+  if (dir->fd() < 0) fail_create(library_path, errno);
+  waiting_write write = start_write(std::move(dir), name, data, library_path);
+  write.host = target;
+  std::size_t waiting = 0;
+  {
+    const std::lock_guard<std::mutex> lock(group_mutex);
+    group.push_back(std::move(write));
+    waiting = group.size();
+  }
+  if (waiting >= write_group_size) name_written_files();
+}
+
+void name_written_files() {
+  std::vector<waiting_write> writes;
+  {
+    const std::lock_guard<std::mutex> lock(group_mutex);
+    writes.swap(group);
+  }
+  if (writes.empty()) return;
+  // No name before every byte of the group is durable: a sync that failed
+  // names none of them.
+  if (!sync_group(writes)) {
+    const int error = errno;
+    for (waiting_write& write : writes) discard(write);
+    fail_write(error);
+  }
+  int first_error = 0;
+  std::string failed_path;
+  for (waiting_write& write : writes) {
+    if (const int error = give_name(write); error != 0 && first_error == 0) {
+      first_error = error;
+      failed_path = write.library_path;
+    }
+    discard(write);
+  }
+  if (first_error != 0) fail_create(failed_path, first_error);
+}
 
 void test_hooks::set_named_temporary_files(bool named) { named_temporary_files = named; }
 
@@ -269,18 +352,8 @@ bool sync_written_directories() noexcept { return unsynced().sync(); }
 std::size_t test_hooks::directories_to_sync() { return unsynced().size(); }
 
 void write_file_atomically(std::string_view library_path, std::string_view data) {
-  const std::string target = host_path(library_path);
-  const auto slash = target.find_last_of('/');
-  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  if (name.empty()) fail_create(library_path, EISDIR);
-
-  const target_directory dir(slash == std::string::npos ? "" : target.substr(0, slash + 1));
-  if (dir.fd() < 0) fail_create(library_path, errno);
-  // An unnamed file leaves nothing behind whenever the program ends; only a
-  // named one needs the termination signals held until it is gone.
-  if (!named_temporary_files && write_unnamed(dir, name, data)) return;
-  termination_signals_held held;
-  write_named(dir, name, data, library_path);
+  write_file_in_group(library_path, data);
+  name_written_files();
 }
 
 }  // namespace platform

@@ -110,6 +110,10 @@ class directory_find final : public find_state {
 
 bool file_exists(std::string_view library_path) {
   const posix::mapped_path mapped = posix::map_path(library_path);
+  if (detail::waiting_write_named(mapped.path)) {
+    set_last_error(error_success);
+    return true;
+  }
   if (mapped.missing) {  // the mapping has just looked: no need to ask again
     set_last_error(error_file_not_found);
     return false;

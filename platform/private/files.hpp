@@ -18,5 +18,7 @@ void set_last_error(std::uint32_t error);
 [[noreturn]] void raise_write_error(const std::string& reason);
 // Appends to the file of a host path, as append_to_file; given by each system.
 bool append_to_host_file(const std::string& host_path, std::string_view text);
+// Whether a write of a group that waits for its name has that host path.
+bool waiting_write_named(const std::string& host_path);
 
 }  // namespace platform::detail

@@ -100,6 +100,11 @@ socket_wait_function& wait_replacement() {
   return wait;
 }
 
+test_hooks::sockets_wait_function& sockets_wait_replacement() {
+  static test_hooks::sockets_wait_function wait;
+  return wait;
+}
+
 }  // namespace
 
 monotonic_time monotonic_now() {
@@ -113,13 +118,27 @@ void test_hooks::replace_monotonic_clock(std::function<monotonic_time()> now) {
 
 int wait_for_socket(TSocket s, socket_wait what, monotonic_time deadline) {
   if (const auto& wait = wait_replacement()) return wait(s, what, deadline);
+  socket_waiter one{s, what};
+  if (!wait_for_sockets(&one, 1, deadline)) return WSAETIMEDOUT;
+  // Ready: the system tells how (a connect that ended says whether it failed).
+  return system_socket_wait(s, what, std::chrono::milliseconds(0));
+}
+
+bool wait_for_sockets(socket_waiter* sockets, std::size_t count, monotonic_time deadline) {
+  for (std::size_t i = 0; i < count; ++i) sockets[i].ready = false;
+  if (const auto& wait = sockets_wait_replacement()) return wait(sockets, count, deadline);
   for (;;) {
     // Rounded up, so that a wait never ends before the deadline it was given.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - monotonic_now());
-    if (left.count() <= 0) return WSAETIMEDOUT;
-    if (const int result = system_socket_wait(s, what, left); result != WSAETIMEDOUT)
-      return result;
+    if (left.count() <= 0) return false;
+    if (system_sockets_wait(sockets, count, left) != 0) return true;
   }
+}
+
+test_hooks::sockets_wait_function test_hooks::replace_sockets_wait(sockets_wait_function wait) {
+  sockets_wait_function old = std::move(sockets_wait_replacement());
+  sockets_wait_replacement() = std::move(wait);
+  return old;
 }
 
 socket_wait_function replace_socket_wait(socket_wait_function wait) {

@@ -14,9 +14,17 @@
 namespace platform::test_hooks {
 
 // Replaces the monotonic clock of monotonic_now(); an empty function puts the
-// system's back. A test replaces it together with the wait (replace_socket_wait),
-// so that a wait steps this clock rather than the system's.
+// system's back. A test replaces it together with the wait on sockets
+// (replace_sockets_wait), so that a wait steps this clock rather than the
+// system's.
 void replace_monotonic_clock(std::function<monotonic_time()> now);
+
+// Replaces what wait_for_sockets does after it has cleared the marks (and so
+// every wait of a blocking call not otherwise replaced); an empty function
+// puts the system's back. Returns the one replaced.
+using sockets_wait_function =
+    std::function<bool(socket_waiter* sockets, std::size_t count, monotonic_time deadline)>;
+sockets_wait_function replace_sockets_wait(sockets_wait_function wait);
 
 // The local date and time that Now() answers; an empty function puts the
 // system's clock back.

@@ -105,6 +105,24 @@ int system_socket_wait(std::int32_t s, socket_wait what, std::chrono::millisecon
   }
 }
 
+std::size_t system_sockets_wait(socket_waiter* sockets, std::size_t count,
+                                std::chrono::milliseconds timeout) {
+  constexpr std::size_t most = 64;  // more than a wait is ever asked to watch
+  count = std::min(count, most);
+  pollfd fds[most];
+  for (std::size_t i = 0; i < count; ++i)
+    fds[i] = {sockets[i].s, static_cast<short>(sockets[i].what == socket_wait::read ? POLLIN : POLLOUT), 0};
+  const int ready = poll(fds, count, static_cast<int>(std::clamp<long long>(timeout.count(), 0, INT_MAX)));
+  if (ready <= 0) return 0;  // none, or interrupted: the caller asks again
+  std::size_t marked = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    // An error, a hang-up or a closed handle counts too: a wait on it ends.
+    sockets[i].ready = fds[i].revents != 0;
+    marked += sockets[i].ready ? 1 : 0;
+  }
+  return marked;
+}
+
 namespace {
 
 using detail::fail_with_errno;

@@ -90,6 +90,33 @@ int system_socket_wait(std::int32_t s, socket_wait what, std::chrono::millisecon
   return 0;
 }
 
+std::size_t system_sockets_wait(socket_waiter* sockets, std::size_t count,
+                                std::chrono::milliseconds timeout) {
+  count = std::min<std::size_t>(count, FD_SETSIZE);
+  const long long left = std::clamp<long long>(timeout.count(), 0, 24LL * 3600 * 1000);
+  fd_set readable;
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  for (std::size_t i = 0; i < count; ++i) {
+    const SOCKET s = native(sockets[i].s);
+    FD_SET(s, sockets[i].what == socket_wait::read ? &readable : &writable);
+    // A connect that fails shows only in the set of failures.
+    if (sockets[i].what == socket_wait::connect) FD_SET(s, &failed);
+  }
+  timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000 * 1000)};
+  if (count == 0 || ::select(0, &readable, &writable, &failed, &limit) <= 0) return 0;
+  std::size_t marked = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const SOCKET s = native(sockets[i].s);
+    sockets[i].ready = FD_ISSET(s, &readable) || FD_ISSET(s, &writable) || FD_ISSET(s, &failed);
+    marked += sockets[i].ready ? 1 : 0;
+  }
+  return marked;
+}
+
 namespace {
 
 // Background host lookups. The system fills a buffer of its own and posts its

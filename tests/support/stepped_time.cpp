@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/test_hooks.hpp"
 #include "tests/support/socket_calls.hpp"
@@ -62,29 +63,40 @@ constexpr std::chrono::milliseconds look_again{2};
 // is taken for silent: the waiting side then reaches its deadline.
 constexpr std::chrono::seconds silent_after{60};
 
-int wait(stepped_time::state& time, std::int32_t s, platform::socket_wait what,
-         platform::monotonic_time deadline) {
-  const std::uint16_t port = socket_calls::port_of(s, false);
+// Whether one of the sockets is ready within `grace` of real time.
+bool any_ready(platform::socket_waiter* sockets, std::size_t count, std::chrono::milliseconds grace) {
+  return platform::system_sockets_wait(sockets, count, grace) != 0;
+}
+
+bool wait(stepped_time::state& time, platform::socket_waiter* sockets, std::size_t count,
+          platform::monotonic_time deadline) {
+  std::vector<std::uint16_t> ports;
+  for (std::size_t i = 0; i < count; ++i) ports.push_back(socket_calls::port_of(sockets[i].s, false));
+  // When the first of the peers acts next, or nothing when one is at work.
+  const auto next_act = [&]() -> std::optional<platform::monotonic_time> {
+    std::optional<platform::monotonic_time> first;
+    for (const std::uint16_t port : ports) {
+      const auto next = time.next_act(port);
+      if (!next) return std::nullopt;
+      first = std::min(first.value_or(*next), *next);
+    }
+    return first;
+  };
   const auto give_up = std::chrono::steady_clock::now() + silent_after;
   for (;;) {
-    if (const int ready = platform::system_socket_wait(s, what, 0ms);
-        ready != platform::WSAETIMEDOUT)
-      return ready;
+    if (any_ready(sockets, count, 0ms)) return true;
     std::unique_lock lock(time.mutex);
-    if (time.now >= deadline) return platform::WSAETIMEDOUT;
-    const bool on_the_clock = time.next_act(port).has_value();
+    if (time.now >= deadline) return false;
+    const bool on_the_clock = next_act().has_value();
     if (!on_the_clock && std::chrono::steady_clock::now() > give_up) {
       time.now = deadline;
-      return platform::WSAETIMEDOUT;
+      return false;
     }
     lock.unlock();
     // Bytes already sent, or a peer at work, get real time first.
-    if (const int ready =
-            platform::system_socket_wait(s, what, on_the_clock ? arrival_grace : look_again);
-        ready != platform::WSAETIMEDOUT)
-      return ready;
+    if (any_ready(sockets, count, on_the_clock ? arrival_grace : look_again)) return true;
     lock.lock();
-    if (const auto next = time.next_act(port)) {
+    if (const auto next = next_act()) {
       time.now = std::min(*next, deadline);
       time.stepped.notify_all();
     }
@@ -99,10 +111,9 @@ stepped_time::stepped_time() : state_(std::make_shared<state>()) {
     std::lock_guard lock(time->mutex);
     return time->now;
   });
-  replaced_wait_ = platform::replace_socket_wait(
-      [time = state_](std::int32_t s, platform::socket_wait what, platform::monotonic_time deadline) {
-        return wait(*time, s, what, deadline);
-      });
+  replaced_wait_ = platform::test_hooks::replace_sockets_wait(
+      [time = state_](platform::socket_waiter* sockets, std::size_t count,
+                      platform::monotonic_time deadline) { return wait(*time, sockets, count, deadline); });
   std::lock_guard lock(in_force_mutex);
   in_force = state_;
 }
@@ -112,7 +123,7 @@ stepped_time::~stepped_time() {
     std::lock_guard lock(in_force_mutex);
     in_force.reset();
   }
-  platform::replace_socket_wait(std::move(replaced_wait_));
+  platform::test_hooks::replace_sockets_wait(std::move(replaced_wait_));
   platform::test_hooks::replace_monotonic_clock({});
 }
 

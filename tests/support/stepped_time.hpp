@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/waits.hpp"
+#include "platform/test_hooks.hpp"
 
 namespace testing_support {
 
@@ -39,7 +39,7 @@ class stepped_time {
 
  private:
   std::shared_ptr<state> state_;
-  platform::socket_wait_function replaced_wait_;
+  platform::test_hooks::sockets_wait_function replaced_wait_;
 };
 
 // The peer of the connection named by the client's port (0: of every

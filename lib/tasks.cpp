@@ -13,6 +13,8 @@
 #include "lib/system.hpp"
 #include "lib/types.hpp"
 #include "platform/runtime.hpp"
+// Last: it drops the C library's byte-order macros.
+#include "platform/sockets.hpp"
 
 namespace qlib {
 namespace {
@@ -143,7 +145,7 @@ void create_task(task_rec* task, task_proc body, void* arg, std::size_t stack_si
   *task = task_rec{};
   if (stack_size > SIZE_MAX - task_stack_reserve) throw std::bad_alloc();
   const std::size_t size = (stack_size + task_stack_reserve) & ~std::size_t{3};
-  void* const block = std::malloc(size);
+  void* const block = platform::allocate_stack(size);
   if (!block) throw std::bad_alloc();
   std::memset(block, 0xFF, size);
   const auto bottom = reinterpret_cast<std::uintptr_t>(block);
@@ -211,7 +213,7 @@ void free_task(task_rec* task) {
   while (before->next_sibling != task) before = before->next_sibling;
   if (task->parent) task->parent->child_cursor = before == task ? nullptr : before;
   before->next_sibling = task->next_sibling;
-  if (task->stack_size != 0) std::free(task->stack_block);
+  if (task->stack_size != 0) platform::free_stack(task->stack_block, task->stack_size);
   if (task != &main_task) delete task;
   schedule_cursor = &main_task;
   if (hook_error) std::rethrow_exception(hook_error);
@@ -263,6 +265,158 @@ void stopper_loop(void*) {
     unlock_tasks();
     yield_task();
   }
+}
+
+// One place for a job: its task while it runs, and the socket it waits on.
+struct task_pool::slot {
+  task_pool* pool = nullptr;
+  int index = 0;
+  job work;
+  task_rec* task = nullptr;  // while a job runs
+  bool waiting = false;
+  platform::socket_waiter waiter;
+  platform::monotonic_time deadline;
+};
+
+task_pool::task_pool(int width, std::size_t stack_size) : stack_size_(stack_size) {
+  for (int i = 0; i < std::max(width, 1); ++i) {
+    slots_.push_back(std::make_unique<slot>());
+    slots_.back()->pool = this;
+    slots_.back()->index = i;
+  }
+  if (slots_.size() > 1)
+    replaced_wait_ = platform::replace_socket_wait(
+        [this](std::int32_t s, platform::socket_wait what, platform::monotonic_time deadline) {
+          return wait_in_task(s, what, deadline);
+        });
+}
+
+task_pool::~task_pool() {
+  if (slots_.size() <= 1) return;
+  try {
+    stop();
+    while (busy()) step();
+  } catch (...) {
+    // What reaches the main program here is left to its own way out.
+  }
+  platform::replace_socket_wait(std::move(replaced_wait_));
+}
+
+void task_pool::start(job work) {
+  if (slots_.size() == 1) {
+    work(0);
+    return;
+  }
+  const auto free_slot = [this]() -> slot* {
+    for (const auto& place : slots_)
+      if (!place->task) return place.get();
+    return nullptr;
+  };
+  run_until([&] { return free_slot() != nullptr; });
+  slot& place = *free_slot();
+  auto task = std::make_unique<task_rec>();
+  create_task(task.get(), run_slot, &place, stack_size_);
+  task->task_nr = place.index + 1;
+  task->task_name = "Transfer " + std::to_string(place.index + 1);
+  place.work = std::move(work);
+  place.task = task.release();
+  link_task(place.task);
+  switch_task(place.task);  // it starts now, in the order the jobs were given
+  if (failure_) raise_failure();
+}
+
+void task_pool::run_until(const std::function<bool()>& done) {
+  while (!failure_ && !done()) step();
+  if (failure_) raise_failure();
+}
+
+void task_pool::finish() {
+  while (busy()) step();
+  if (failure_) raise_failure();
+}
+
+void task_pool::run_slot(void* arg) {
+  slot& place = *static_cast<slot*>(arg);
+  try {
+    place.work(place.index);
+  } catch (...) {
+    if (!place.pool->failure_) place.pool->failure_ = std::current_exception();
+    place.pool->stop();
+  }
+  place.work = nullptr;
+  place.task = nullptr;  // the stopper frees the record and its stack
+}
+
+int task_pool::wait_in_task(std::int32_t s, platform::socket_wait what,
+                            platform::monotonic_time deadline) {
+  slot* self = nullptr;
+  for (const auto& place : slots_)
+    if (place->task && place->task == current_task) self = place.get();
+  if (!self) {
+    if (replaced_wait_) return replaced_wait_(s, what, deadline);
+    return platform::default_socket_wait(s, what, deadline);
+  }
+  for (;;) {
+    if (stopping_) return platform::WSAECONNABORTED;
+    if (const int result = platform::system_socket_wait(s, what, std::chrono::milliseconds(0));
+        result != platform::WSAETIMEDOUT)
+      return result;
+    if (platform::monotonic_now() >= deadline) return platform::WSAETIMEDOUT;
+    self->waiter = {s, what};
+    self->deadline = deadline;
+    self->waiting = true;
+    self->task->blocked = true;
+    yield_task();
+  }
+}
+
+bool task_pool::busy() const {
+  for (const auto& place : slots_)
+    if (place->task) return true;
+  return false;
+}
+
+// One turn of the loop: a job that can run runs; when none can, the wait on
+// every socket of the waiting ones, up to the nearest deadline.
+void task_pool::step() {
+  std::vector<platform::socket_waiter> waiters;
+  std::vector<slot*> waiting;
+  platform::monotonic_time nearest = platform::monotonic_time::max();
+  for (const auto& place : slots_) {
+    if (!place->task) continue;
+    if (!place->waiting) {
+      yield_task();
+      return;
+    }
+    waiters.push_back(place->waiter);
+    waiting.push_back(place.get());
+    nearest = std::min(nearest, place->deadline);
+  }
+  if (waiters.empty()) return;
+  platform::wait_for_sockets(waiters.data(), waiters.size(), nearest);
+  const platform::monotonic_time now = platform::monotonic_now();
+  for (std::size_t i = 0; i < waiting.size(); ++i) {
+    if (!waiters[i].ready && now < waiting[i]->deadline) continue;
+    waiting[i]->waiting = false;
+    waiting[i]->task->blocked = false;
+  }
+}
+
+void task_pool::stop() {
+  stopping_ = true;
+  for (const auto& place : slots_) {
+    if (!place->task) continue;
+    place->waiting = false;
+    place->task->blocked = false;
+  }
+}
+
+// Called with no job left waiting for a turn: stops the others, lets them
+// end, then raises the error that failed the first.
+void task_pool::raise_failure() {
+  stop();
+  while (busy()) step();
+  std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void chain_task_context_hook() {

@@ -6,9 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/context.hpp"
+#include "platform/waits.hpp"
 
 namespace qlib {
 
@@ -101,6 +105,58 @@ void stopper_loop(void* arg);
 // replaced. Chained at start-up; unchaining puts the replaced hook back.
 void chain_task_context_hook();
 void unchain_task_context_hook();
+
+// The stack a task of a task_pool asks for at least: host lookups and the
+// sanitizer's frames need room.
+inline constexpr std::size_t pool_stack_size = 256 * 1024;
+
+// Up to `width` jobs at once, each in a task of its own inside the one
+// thread. Where a blocking socket call of a job would wait, the job yields;
+// when no job can run, the program waits on all their sockets at once up to
+// the nearest deadline, so nothing spins. With width 1 a job runs at once in
+// the flow that starts it, as a plain call, and no wait is changed. Every
+// call below belongs to the flow that made the pool (the main program).
+class task_pool {
+ public:
+  using job = std::function<void(int slot)>;
+
+  // Needs the task unit started. Installs the yielding wait for its life.
+  explicit task_pool(int width, std::size_t stack_size = pool_stack_size);
+  // Stops the jobs still running (their waits fail at once) and lets them
+  // end; puts the wait it replaced back.
+  ~task_pool();
+  task_pool(const task_pool&) = delete;
+  task_pool& operator=(const task_pool&) = delete;
+
+  // Runs `work` with the number of a free slot (0 to width - 1), first
+  // letting the running jobs go on until one ends, and lets it go on until it
+  // waits. Once a job has failed, stops the others, lets them end and raises
+  // that job's error instead.
+  void start(job work);
+  // Lets the running jobs go on until `done` says so, then as start does
+  // when a job has failed.
+  void run_until(const std::function<bool()>& done);
+  // Lets every running job end, then raises the first error of a job.
+  void finish();
+  // A job has failed: every wait of the others fails at once, and what they
+  // would decide after it counts for nothing.
+  bool stopping() const { return stopping_; }
+
+ private:
+  struct slot;
+  static void run_slot(void* arg);
+  int wait_in_task(std::int32_t s, platform::socket_wait what, platform::monotonic_time deadline);
+  bool busy() const;
+  void step();
+  void stop();
+  void raise_failure();
+
+  std::vector<std::unique_ptr<slot>> slots_;
+  std::size_t stack_size_;
+  bool stopping_ = false;
+  std::exception_ptr failure_;
+  platform::socket_wait_function replaced_wait_;
+};
 
 void start_tasks_unit();
 void stop_tasks_unit();

@@ -9,6 +9,14 @@ namespace platform {
 
 class task_context;
 
+// A block of `size` bytes for a task's stack, or nullptr when there is no
+// memory. On POSIX a page below it faults on any access, so that a stack that
+// overflows stops the program instead of overwriting other memory; on Windows
+// the system gives every flow a guarded stack of its own besides.
+void* allocate_stack(std::size_t size);
+// Gives back a block of allocate_stack with the size it was asked for.
+void free_stack(void* block, std::size_t size);
+
 // Saves the running flow in `from` and continues `to` where it stopped, or at
 // its entry. Returns when some flow switches back to `from`.
 void switch_context(task_context& from, task_context& to);

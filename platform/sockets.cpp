@@ -118,10 +118,18 @@ void test_hooks::replace_monotonic_clock(std::function<monotonic_time()> now) {
 
 int wait_for_socket(TSocket s, socket_wait what, monotonic_time deadline) {
   if (const auto& wait = wait_replacement()) return wait(s, what, deadline);
+  return default_socket_wait(s, what, deadline);
+}
+
+int default_socket_wait(TSocket s, socket_wait what, monotonic_time deadline) {
   socket_waiter one{s, what};
-  if (!wait_for_sockets(&one, 1, deadline)) return WSAETIMEDOUT;
-  // Ready: the system tells how (a connect that ended says whether it failed).
-  return system_socket_wait(s, what, std::chrono::milliseconds(0));
+  for (;;) {
+    if (!wait_for_sockets(&one, 1, deadline)) return WSAETIMEDOUT;
+    // Ready: the system tells how (a connect that ended says whether it failed).
+    if (const int result = system_socket_wait(s, what, std::chrono::milliseconds(0));
+        result != WSAETIMEDOUT)
+      return result;
+  }
 }
 
 bool wait_for_sockets(socket_waiter* sockets, std::size_t count, monotonic_time deadline) {

@@ -25,7 +25,7 @@ enum class socket_wait : std::uint8_t { read, write, connect };
 // Waits until socket s is ready for `what`, at most until the deadline of
 // monotonic_now(): 0 when it is, WSAETIMEDOUT when the deadline passed first,
 // otherwise the library's number of what went wrong (a connect that failed
-// gives its own error). Unless replaced: wait_for_sockets on s alone.
+// gives its own error). Unless replaced: default_socket_wait.
 int wait_for_socket(std::int32_t s, socket_wait what, monotonic_time deadline);
 
 // One socket of a wait on several, and whether the wait found it ready (or
@@ -40,6 +40,10 @@ struct socket_waiter {
 // deadline of monotonic_now(); marks those that are. False when the deadline
 // passed first (or the wait itself failed) with none ready.
 bool wait_for_sockets(socket_waiter* sockets, std::size_t count, monotonic_time deadline);
+
+// What wait_for_socket does when nothing replaces it: for a replacement
+// that leaves some waits to it.
+int default_socket_wait(std::int32_t s, socket_wait what, monotonic_time deadline);
 
 using socket_wait_function =
     std::function<int(std::int32_t s, socket_wait what, monotonic_time deadline)>;

@@ -6,7 +6,9 @@
 #include "platform/exception_globals.hpp"
 #include "platform/sockets.hpp"
 
+#include <sys/mman.h>
 #include <ucontext.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -85,6 +87,37 @@ void start_flow() {
 }
 
 }  // namespace
+
+namespace {
+
+std::size_t page_size() {
+  static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+// The whole mapping of a stack block: the guard page, then the block rounded
+// up to whole pages.
+std::size_t mapping_size(std::size_t size) {
+  const std::size_t page = page_size();
+  return page + (size + page - 1) / page * page;
+}
+
+}  // namespace
+
+void* allocate_stack(std::size_t size) {
+  const std::size_t mapped = mapping_size(size);
+  void* const base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return nullptr;
+  if (mprotect(base, page_size(), PROT_NONE) != 0) {
+    munmap(base, mapped);
+    return nullptr;
+  }
+  return static_cast<char*>(base) + page_size();
+}
+
+void free_stack(void* block, std::size_t size) {
+  if (block) munmap(static_cast<char*>(block) - page_size(), mapping_size(size));
+}
 
 task_context::task_context() : state_(std::make_unique<state>()) {}
 task_context::~task_context() = default;

@@ -79,6 +79,9 @@ void resume(task_context::state& to) {
 
 }  // namespace
 
+void* allocate_stack(std::size_t size) { return std::malloc(size); }
+void free_stack(void* block, std::size_t) { std::free(block); }
+
 task_context::task_context() : state_(std::make_unique<state>()) {}
 task_context::~task_context() = default;
 task_context::task_context(task_context&&) noexcept = default;

@@ -10,6 +10,7 @@
 #include "lib/chars.hpp"
 #include "lib/error_codes.hpp"
 #include "lib/system.hpp"
+#include "lib/tasks.hpp"
 #include "lib/types.hpp"
 #include "platform/files.hpp"
 #include "platform/runtime.hpp"
@@ -102,22 +103,45 @@ struct scan_record {
     std::string day;      // "yymmdd"
     std::string context;  // failure_context of the request
   };
-  std::vector<failure> failures;
-  int dead_in_a_row = 0;
+  std::vector<failure> failures;  // in the scan's order
+  int dead_in_a_row = 0;           // counted as the answers arrive
 
-  // Notes the outcome of one request for the day `date_text`; true when it
-  // failed.
-  bool note(const tcpip::T_HTTP& http, const std::string& date_text,
-            const std::string& reason) {
+  // Notes the outcome of one request for the day `date_text`, the `order`th
+  // request of the scan's own order; true when it failed.
+  bool note(const tcpip::T_HTTP& http, const std::string& date_text, const std::string& reason,
+            int order) {
     const bool no_server = http.Outcome == tcpip::ho_no_connection ||
                            http.Outcome == tcpip::ho_timed_out || gateway_without_server(http);
     dead_in_a_row = no_server ? dead_in_a_row + 1 : 0;
     if (reason.empty()) return false;
-    failures.push_back({date_text, failure_context(http, reason)});
+    // Several requests at once may answer in any order; the list keeps the
+    // scan's, so that the report does not depend on which came first.
+    const auto later = std::upper_bound(orders.begin(), orders.end(), order);
+    failures.insert(failures.begin() + (later - orders.begin()),
+                    {date_text, failure_context(http, reason)});
+    orders.insert(later, order);
     return true;
   }
   bool server_gone() const { return dead_in_a_row >= dead_server_requests; }
+
+ private:
+  std::vector<int> orders;  // of the failures
 };
+
+// Another transfer that asks as `http` does: through the same proxy, with
+// the same headers.
+std::unique_ptr<tcpip::T_HTTP> transfer_like(const tcpip::T_HTTP& http) {
+  auto copy = std::make_unique<tcpip::T_HTTP>(nullptr);
+  copy->Proxy = http.Proxy;
+  copy->NoCache = http.NoCache;
+  copy->Accept = http.Accept;
+  copy->Sender = http.Sender;
+  copy->Agent = http.Agent;
+  copy->Reference = http.Reference;
+  copy->SendFullURL = http.SendFullURL;
+  copy->AdditionalHeader.Assign(http.AdditionalHeader);
+  return copy;
+}
 
 // Names the strips still waiting in their group when the scan ends, also
 // when an error ends it: their bytes are whole, only the name was to come.
@@ -257,7 +281,8 @@ bool StripExists(const std::string& DateText, const std::string& TargetDir,
   }
 }
 
-void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http) {
+void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http,
+                  int connections) {
   const TComic& comic = Comics[ComicIndex];
   platform::TStringList days(true);    // owns the date objects
   platform::TStringList images(true);
@@ -276,56 +301,96 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   }
   http.NoCache = no_cache;
 
+  // Up to `connections` requests at once, each transfer with its own
+  // client; the first is `http` itself. The scan's decisions below are made
+  // between the waits of the transfers, so none sees another's half done.
+  std::vector<std::unique_ptr<tcpip::T_HTTP>> more;
+  std::vector<tcpip::T_HTTP*> transfers{&http};
+  for (int k = 1; k < connections; ++k) {
+    more.push_back(transfer_like(http));
+    transfers.push_back(more.back().get());
+  }
   // Later failures do not stop the run: the other days are still fetched,
   // and the run ends with an error that counts them.
   scan_record record;
-  for (int i = days.Count() - 1; i >= 0 && !record.server_gone(); --i) {
-    http.URL = std::string(comic.BaseURL) + days[i];
-    report_progress(http.URL);
-    fetch(http);
-    // Only a page of an answer that succeeded is read: a broken page leaves
-    // the day missing, and a page that is not there (404, 410) has nothing
-    // to give, whatever images its body names.
-    if (record.note(http, date_of(days, i)->GetDateString(), failure_reason(http))) continue;
-    if (not_there(http)) continue;
-    ReadDayPage(ComicIndex, http.Stream, *date_of(days, i), images);
-  }
-
   strips_named_at_the_end named;
+  qlib::task_pool pool(connections);
+
+  // Each day's images in a list of its own, joined in the days' order, so
+  // that the image pass goes in the same order whichever page came first.
+  const int day_count = days.Count();
+  std::vector<std::unique_ptr<platform::TStringList>> day_images;
+  for (int i = day_count - 1; i >= 0 && !record.server_gone(); --i) {
+    const int order = static_cast<int>(day_images.size());
+    day_images.push_back(std::make_unique<platform::TStringList>(true));
+    pool.start([&, i, order](int slot) {
+      tcpip::T_HTTP& page = *transfers[static_cast<std::size_t>(slot)];
+      page.URL = std::string(comic.BaseURL) + days[i];
+      report_progress(page.URL);
+      fetch(page);
+      if (pool.stopping()) return;
+      // Only a page of an answer that succeeded is read: a broken page
+      // leaves the day missing, and a page that is not there (404, 410) has
+      // nothing to give, whatever images its body names.
+      if (record.note(page, date_of(days, i)->GetDateString(), failure_reason(page), order)) return;
+      if (not_there(page)) return;
+      ReadDayPage(ComicIndex, page.Stream, *date_of(days, i), *day_images[static_cast<std::size_t>(order)]);
+    });
+  }
+  pool.finish();
+  for (const auto& list : day_images)
+    for (int j = 0; j < list->Count(); ++j)
+      images.AddObject((*list)[j], TDateObj::CreateCopy(*date_of(*list, j)).release());
+
   std::set<std::string> ended_days;  // a failure ended them: no further image
-  for (int i = images.Count() - 1; i >= 0 && !record.server_gone(); --i) {
+  std::set<std::string> in_flight;   // dates whose images a transfer is trying
+  int i = images.Count() - 1;
+  while (i >= 0 && !record.server_gone()) {
     const TDateObj* date = date_of(images, i);
     if (!date) {
-      images.Delete(i);
+      --i;
       continue;
     }
+    // The date's images that follow one another in the list are tried in
+    // order by one transfer, so that two of them are never in flight at once.
     const std::string date_text = date->GetDateString();
-    // Checked again before every request: a strip saved earlier in this run
-    // stops the other candidates of its date.
-    if (ended_days.count(date_text) || StripExists(date_text, TargetDir, ComicIndex)) {
-      images.Delete(i);
-      continue;
-    }
-    http.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/images/" + images[i];
-    report_progress(http.URL);
-    fetch(http);
-    // Only a whole GIF of a response that succeeded and ended in order is
-    // kept. An empty or missing image lets the day's next one serve; any
-    // other failure ends the day, so that an extra panel never takes the
-    // place of its strip.
-    std::string reason = failure_reason(http);
-    const bool nothing = reason.empty() && (not_there(http) || http.Stream.Size() == 0);
-    if (!nothing && reason.empty() && !IsWholeGif(http.Stream.View())) reason = "no whole GIF";
-    if (record.note(http, date_text, reason)) {
-      ended_days.insert(date_text);
-      continue;
-    }
-    if (nothing) continue;
-    // Synced with its group before its name appears; until then the strip
-    // counts as there.
-    platform::write_file_in_group(TargetDir + std::string(comic.Prefix) + date_text + ".gif",
-                                  http.Stream.View());
+    int after = i - 1;
+    while (after >= 0 && date_of(images, after) && date_of(images, after)->GetDateString() == date_text)
+      --after;
+    pool.run_until([&] { return in_flight.count(date_text) == 0; });
+    in_flight.insert(date_text);
+    pool.start([&, date_text, from = i, after](int slot) {
+      tcpip::T_HTTP& image = *transfers[static_cast<std::size_t>(slot)];
+      for (int k = from; k > after && !record.server_gone(); --k) {
+        // Checked again before every request: a strip saved earlier in this
+        // run stops the other candidates of its date.
+        if (ended_days.count(date_text) || StripExists(date_text, TargetDir, ComicIndex)) continue;
+        image.URL = std::string(comic.BaseURL) + comic_path(comic) + "/archive/images/" + images[k];
+        report_progress(image.URL);
+        fetch(image);
+        if (pool.stopping()) return;
+        // Only a whole GIF of a response that succeeded and ended in order
+        // is kept. An empty or missing image lets the day's next one serve;
+        // any other failure ends the day, so that an extra panel never takes
+        // the place of its strip.
+        std::string reason = failure_reason(image);
+        const bool nothing = reason.empty() && (not_there(image) || image.Stream.Size() == 0);
+        if (!nothing && reason.empty() && !IsWholeGif(image.Stream.View())) reason = "no whole GIF";
+        if (record.note(image, date_text, reason, day_count + (images.Count() - 1 - k))) {
+          ended_days.insert(date_text);
+          break;
+        }
+        if (nothing) continue;
+        // Synced with its group before its name appears; until then the
+        // strip counts as there.
+        platform::write_file_in_group(TargetDir + std::string(comic.Prefix) + date_text + ".gif",
+                                      image.Stream.View());
+      }
+      in_flight.erase(date_text);
+    });
+    i = after;
   }
+  pool.finish();
   platform::name_written_files();
 
   // A day is complete once its strip is there, whatever failed on the way;

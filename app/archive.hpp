@@ -43,9 +43,13 @@ extern TProgressProc ProgressProc;
 // without stopping the run. After 5 requests in a row that found no server
 // (no connection, the time limit, or 502, 503 or 504 from a gateway) the scan
 // stops asking. The run ends with te_ 2031 ("/failed=N" and the address and
-// reason of the first failure of a day still missing) when a failure left
-// some day without its strip. Other errors are not caught.
-void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http);
+// reason of the first failure of a day still missing, in the scan's order)
+// when a failure left some day without its strip. Other errors are not
+// caught. With `connections` above 1 each pass keeps up to that many
+// requests in flight, the first through `http`, the others through clients
+// that ask alike; an error that ends the run closes them all.
+void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::T_HTTP& http,
+                  int connections = 1);
 
 // Appends (day path, date) items to `days` for the calendar entries of the
 // stream's body, the last line first.

@@ -48,7 +48,7 @@ void DownloadRun() {
   http->NoCache = Settings.NoCacheSetting;
   Settings.TargetDir = qlib::expand_dir(Settings.TargetDir);
   directory_sync sync;
-  FetchArchive(Settings.ComicIndex, Settings.TargetDir, *http);
+  FetchArchive(Settings.ComicIndex, Settings.TargetDir, *http, Settings.Connections);
   sync.finish();
 }
 

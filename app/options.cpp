@@ -78,6 +78,13 @@ void HandleOptions(std::string_view line, TSettings& settings) {
                            settings.NoCacheSetting = current.get_yes_no();
                          } else if (name == "proxy") {
                            settings.ProxyServer = qlib::short_str(qlib::unquote_str(current.get_value()));
+                         } else if (name == "connections") {
+                           const std::int32_t value = current.get_int();
+                           if (value < 1 || value > max_connections)
+                             throw qlib::make_error(qlib::err_connections_out_of_range,
+                                                    "/connections=" + std::to_string(value) +
+                                                        "/range=1-" + std::to_string(max_connections));
+                           settings.Connections = value;
                          } else if (name == "help") {
                            std::cout << UsageText();
                            qlib::halt(0);

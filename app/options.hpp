@@ -14,7 +14,11 @@ struct TSettings {
   bool ShowProgress = true;  // "verbatim"
   bool NoCacheSetting = false;  // "omit_proxy"
   std::uint8_t ComicIndex = 0;  // "mode": the row of Comics; DefaultParams makes it 7
+  int Connections = 1;          // "connections": requests in flight at once
 };
+
+// The most requests in flight at once that "/connections" allows.
+inline constexpr int max_connections = 8;
 
 // The settings the program runs with; written only by HandleOptions.
 extern TSettings Settings;
@@ -26,7 +30,8 @@ inline constexpr std::string_view DefaultParams = "/target=. /mode=quorvel";
 // Applies the options of one parameter line to `settings`. "help" prints the
 // usage text and the mode value "list" the comic list; both end the program
 // with exit code 0. A comic key not in the catalogue is error 2024 with an
-// empty context. Other names are ignored.
+// empty context; a "connections" value outside 1 to max_connections is error
+// 2033. Other names are ignored.
 void HandleOptions(std::string_view line, TSettings& settings);
 void HandleOptions(std::string_view line);
 

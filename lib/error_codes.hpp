@@ -34,6 +34,9 @@ inline constexpr int err_days_missing = 2031;
 // Program driver: the command line after the program name is longer than the
 // 255 characters it reads; raised before any request.
 inline constexpr int err_command_line_too_long = 2032;
+// Program driver: the "/connections" value is outside 1 to 8; raised before
+// any request.
+inline constexpr int err_connections_out_of_range = 2033;
 // _CONVERT, integer expressions: an operand expected.
 inline constexpr int err_operand_expected = 2090;
 // _CONVERT, integer expressions: ")" expected.

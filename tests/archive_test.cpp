@@ -8,15 +8,18 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/comics.hpp"
 #include "lib/system.hpp"
+#include "lib/tasks.hpp"
 #include "platform/dates.hpp"
 #include "platform/test_hooks.hpp"
 #include "tcpip/url.hpp"
 #include "tests/support/run.hpp"
 #include "tests/support/scripted_server.hpp"
+#include "tests/support/stack_headroom.hpp"
 #include "tests/support/stepped_time.hpp"
 #include "tests/support/tiny_gif.hpp"
 
@@ -274,7 +277,7 @@ class Scan : public testing::Test {
   }
   static std::string tagged(const std::string& tag) { return testing_support::tiny_gif(tag); }
 
-  void run() { app::FetchArchive(quorvel, target_, http_); }
+  void run() { app::FetchArchive(quorvel, target_, http_, connections_); }
   // The progress lines of one run.
   std::vector<std::string> progress_of_run() {
     progress_lines().clear();
@@ -307,6 +310,7 @@ class Scan : public testing::Test {
   testing_support::temp_dir dir_;
   std::string target_;
   tcpip::T_HTTP http_{nullptr};
+  int connections_ = 1;
 };
 
 TEST_F(Scan, RequestsInOrderAndSavesTheFirstUsableImageOfEachDay) {
@@ -443,37 +447,43 @@ struct failed_image_row {
   const char* why;
 };
 
-class UnusableImage : public Scan, public testing::WithParamInterface<failed_image_row> {};
+// With one connection, and with four: the outcome is the same.
+class UnusableImage : public Scan,
+                      public testing::WithParamInterface<std::tuple<failed_image_row, int>> {
+ protected:
+  const failed_image_row& row() const { return std::get<0>(GetParam()); }
+};
 
 // The 7th names bad.gif and then good.gif, the 6th only bad.gif.
 TEST_P(UnusableImage, LetsTheNextImageServeOrEndsTheDay) {
+  connections_ = std::get<1>(GetParam());
   server_.route("/comics/quorvel/archive/", ok(page({calendar_line("20261207", "Dec. 07"),
                                                       calendar_line("20261206", "Dec. 06")})));
   route_day("20261207", {"bad.gif", "good.gif"});
   route_day("20261206", {"bad.gif"});
-  route_image("bad.gif", GetParam().answer);
+  route_image("bad.gif", row().answer);
   route_image("good.gif", gif("GIF89a-good"));
-  const std::string reason = GetParam().reason;
+  const std::string reason = row().reason;
   const std::string good = url("/comics/quorvel/archive/images/good.gif");
   const auto& targets = server_.targets();
   // Both requests of bad.gif fail, or neither does; the other day is fetched all the same.
   EXPECT_EQ(report_of_run(),
             reason.empty() ? "" : report(2, "/comics/quorvel/archive/images/bad.gif", reason))
-      << GetParam().why;
+      << row().why;
   if (reason.empty()) {
-    EXPECT_EQ(strip("261207"), tagged("GIF89a-good")) << GetParam().why;
+    EXPECT_EQ(strip("261207"), tagged("GIF89a-good")) << row().why;
     EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{"qv261207.gif"})
-        << GetParam().why;
+        << row().why;
   } else {
     EXPECT_EQ(std::count(targets.begin(), targets.end(), good), 0)
-        << GetParam().why << ": the failure ends the day";
-    EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{}) << GetParam().why;
+        << row().why << ": the failure ends the day";
+    EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{}) << row().why;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, UnusableImage,
-    testing::Values(
+    testing::Combine(testing::Values(
         failed_image_row{scripted_answer::http("HTTP/1.0 404 Not Found", {}, "<html>no</html>"), "",
                          "an image that is not there is no failure"},
         failed_image_row{scripted_answer::http("HTTP/1.0 410 Gone", {}, "<html>gone</html>"), "",
@@ -508,7 +518,7 @@ INSTANTIATE_TEST_SUITE_P(
                          "transfer failed", "a reset after the body"},
         failed_image_row{scripted_answer::resetting(), "transfer failed", "a reset connection"},
         failed_image_row{scripted_answer::closing(), "no status line",
-                         "a connection closed at once"}));
+                         "a connection closed at once"}), testing::Values(1, 4)));
 
 // Day pages 1 to 12, as calendar lines top first.
 std::vector<std::string> twelve_days() {
@@ -519,27 +529,67 @@ std::vector<std::string> twelve_days() {
   return lines;
 }
 
-TEST_F(Scan, FiveSilentRequestsInARowEndTheScan) {
+// With one connection, and with four: up to three more requests may be in
+// flight when the fifth answer in a row stops the scan, and the report
+// names the first failure all the same.
+class DeadServer : public Scan, public testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    Scan::SetUp();
+    connections_ = GetParam();
+    server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+  }
+  // Day pages asked, at least `one_by_one` (what one connection asks) and
+  // at most as many more as there are other connections; all of them failed.
+  void expect_asked(std::size_t one_by_one, const std::string& first, const std::string& reason) {
+    const std::string got = report_of_run();
+    const std::size_t asked = server_.targets().size() - 1;
+    EXPECT_GE(asked, one_by_one);
+    EXPECT_LE(asked, one_by_one + static_cast<std::size_t>(connections_ - 1));
+    EXPECT_EQ(got, report(static_cast<int>(asked), "/comics/quorvel/archive/" + first, reason));
+  }
+};
+
+TEST_P(DeadServer, FiveSilentRequestsInARowEndTheScan) {
   const testing_support::stepped_time time;
-  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
   server_.set_fallback(scripted_answer::silent());
   // Four silent, then an error page: the server is there, the count starts again.
   server_.route("/comics/quorvel/archive/cal-5.html",
                 scripted_answer::http("HTTP/1.0 500 Internal Server Error", {}, "oops"));
-  EXPECT_EQ(report_of_run(), report(10, "/comics/quorvel/archive/cal-1.html", "timed out"));
-  EXPECT_EQ(server_.targets().size(), 11u) << "the calendar and days 1 to 10";
+  expect_asked(10, "cal-1.html", "timed out");
 }
 
-TEST_F(Scan, FiveGatewayAnswersInARowEndTheScan) {
-  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+TEST_P(DeadServer, FiveGatewayAnswersInARowEndTheScan) {
   // A proxy whose server is down: 502, 503, then 504 for everything else.
   server_.route("/comics/quorvel/archive/cal-1.html",
                 scripted_answer::http("HTTP/1.0 502 Bad Gateway", {}, "down"));
   server_.route("/comics/quorvel/archive/cal-2.html",
                 scripted_answer::http("HTTP/1.0 503 Service Unavailable", {}, "down"));
   server_.set_fallback(scripted_answer::http("HTTP/1.0 504 Gateway Timeout", {}, "down"));
-  EXPECT_EQ(report_of_run(), report(5, "/comics/quorvel/archive/cal-1.html", "status 502"));
-  EXPECT_EQ(server_.targets().size(), 6u) << "the calendar and days 1 to 5";
+  expect_asked(5, "cal-1.html", "status 502");
+}
+
+INSTANTIATE_TEST_SUITE_P(Connections, DeadServer, testing::Values(1, 4));
+
+std::size_t least_transfer_headroom = SIZE_MAX;
+
+TEST_F(Scan, FourConnectionsKeepFourRequestsInFlightAndNoMore) {
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
+  server_.set_fallback(ok(page({image_line("s.gif")})));
+  route_image("s.gif", gif("s"));
+  server_.hold_answers(4, 1);  // after the calendar; fewer in flight wait 10 s and fail below
+  http_.Proxy = "localhost:" + std::to_string(server_.port());  // with a host lookup on the stack
+  connections_ = 4;
+  qlib::task_end_hook = [](qlib::task_rec* task) {
+    if (task->task_name.rfind("Transfer", 0) == 0)
+      least_transfer_headroom = std::min(least_transfer_headroom, testing_support::stack_headroom(task));
+  };
+  const auto progress = progress_of_run();
+  qlib::task_end_hook = nullptr;
+  EXPECT_EQ(server_.most_waiting(), 4u);
+  EXPECT_EQ(progress.size(), 24u);
+  EXPECT_EQ(testing_support::list_dir(dir_.path()).size(), 12u);
+  EXPECT_GT(least_transfer_headroom, qlib::pool_stack_size / 2) << "a transfer used half its stack";
 }
 
 int pages_before_stop = 0;

@@ -18,6 +18,8 @@
 
 #include "lib/system.hpp"
 #include "platform/runtime.hpp"
+#include "tests/support/sockets.hpp"
+#include "tests/support/stack_headroom.hpp"
 // Last: it drops the C library's byte-order macros.
 #include "platform/sockets.hpp"
 
@@ -96,11 +98,8 @@ std::string hex8(const void* address) {
 // 0xFF fill when the task was freed: what the deepest task left unused.
 std::size_t least_headroom = 0;
 
-__attribute__((no_sanitize_address)) void note_headroom(task_rec* task) {
-  const auto* bottom = static_cast<const unsigned char*>(task->stack_bottom);
-  std::size_t n = 0;
-  while (n < task->stack_size && bottom[n] == 0xFF) ++n;
-  least_headroom = std::min(least_headroom, n);
+void note_headroom(task_rec* task) {
+  least_headroom = std::min(least_headroom, testing_support::stack_headroom(task));
 }
 
 // Tests whose children fail leave their error in the main program's record.
@@ -591,6 +590,35 @@ TEST_F(Tasks, EachTaskKeepsItsOwnExceptionStateErrnoAndSocketError) {
                                              "B after: 0 22", "A a 0 11", "A after: 0 11",
                                              "U  1 44"};
   EXPECT_EQ(seen, expected);
+}
+
+// A job that fails stops the others where they wait (their waits fail at
+// once), and its error is raised once they have ended.
+TEST(TaskPool, AFailedJobStopsTheWaitsOfTheOthersAndIsRaisedOnceTheyHaveEnded) {
+  testing_support::scripted_server server({testing_support::scripted_answer::silent()});
+  int waited = 0;
+  std::vector<std::string> order;
+  qlib::task_pool pool(2);
+  pool.start([&](int slot) {
+    const platform::TSocket s = testing_support::connected_socket(server.port());
+    char byte = 0;
+    waited = platform::recv(s, &byte, 1, 0) == platform::SOCKET_ERROR ? platform::WSAGetLastError() : 0;
+    platform::closesocket(s);
+    order.push_back("waiting job ended in slot " + std::to_string(slot));
+  });
+  try {
+    pool.start([&](int slot) {
+      order.push_back("failing job in slot " + std::to_string(slot));
+      throw std::runtime_error("no room");
+    });
+    pool.finish();
+    ADD_FAILURE() << "the job's error was not raised";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "no room");
+  }
+  EXPECT_EQ(waited, platform::WSAECONNABORTED);
+  const std::vector<std::string> expected = {"failing job in slot 1", "waiting job ended in slot 0"};
+  EXPECT_EQ(order, expected);
 }
 
 }  // namespace

@@ -198,16 +198,32 @@ TEST_F(ThroughComicsServer, TwoComicsWithOnePrefixShareTheirDates) {
             testing_support::fetch(server_.port(), marvels[2].image).body);
 }
 
+TEST_F(ThroughComicsServer, FourConnectionsFetchTheSameArchiveWithTheSameLines) {
+  const auto result = run(QUORVEL_BIN, {proxy(), "/connections=4"}, in_dir(cwd_.path()));
+  EXPECT_EQ(result.exit_code, 0) << result.out;
+  const auto days = archive_of(server_.port(), "comics/quorvel");
+  // Each line as its request starts: the order is the answers' to decide.
+  const auto sorted_lines = [](const std::string& text) {
+    auto lines = testing_support::lines_of(text);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  EXPECT_EQ(sorted_lines(result.out), sorted_lines(banner + progress_of(days)));
+  expect_archive_on_disk(cwd_.path(), server_.port(), "qv", days);
+}
+
 TEST_F(ThroughComicsServer, AWriteThatFailsEndsTheRunAndLeavesNoPartialStrip) {
-  run_options options = in_dir(cwd_.path());
-  options.file_size_limit = 4096;  // every strip is larger
-  const auto result = run(QUORVEL_BIN, {proxy(), "/verbatim=N"}, options);
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_TRUE(std::regex_search(
-      result.out, std::regex("\nException EWriteError in module quorvel at [0-9A-F]{16}\\.\n"
-                             "Stream write error\\. File too large\\.\n$")))
-      << result.out;
-  EXPECT_TRUE(testing_support::list_dir(cwd_.path()).empty());
+  for (const char* connections : {"/connections=1", "/connections=4"}) {
+    run_options options = in_dir(cwd_.path());
+    options.file_size_limit = 4096;  // every strip is larger
+    const auto result = run(QUORVEL_BIN, {proxy(), "/verbatim=N", connections}, options);
+    EXPECT_EQ(result.exit_code, 1) << connections;
+    EXPECT_TRUE(std::regex_search(
+        result.out, std::regex("\nException EWriteError in module quorvel at [0-9A-F]{16}\\.\n"
+                               "Stream write error\\. File too large\\.\n$")))
+        << connections << "\n" << result.out;
+    EXPECT_TRUE(testing_support::list_dir(cwd_.path()).empty()) << connections;
+  }
 }
 
 TEST_F(ThroughComicsServer, ATargetDirectoryThatDoesNotExistEndsTheRun) {

@@ -71,12 +71,13 @@ struct run_outcome {
 
 // Runs the program through `proxy` into a fresh target directory; every
 // strip it leaves there must be whole.
-run_outcome run_quorvel(const std::string& proxy) {
+run_outcome run_quorvel(const std::string& proxy, const std::string& connections = "1") {
   temp_dir target;
   testing_support::run_options options = testing_support::in_dir(target.path());
   options.timeout_seconds = 60;
   run_outcome outcome;
-  outcome.result = testing_support::run(QUORVEL_BIN, {"/verbatim=N", "/proxy=" + proxy}, options);
+  outcome.result = testing_support::run(
+      QUORVEL_BIN, {"/verbatim=N", "/proxy=" + proxy, "/connections=" + connections}, options);
   outcome.files = testing_support::list_dir(target.path());
   for (const std::string& name : outcome.files)
     EXPECT_EQ(testing_support::read_file(target / name), name == strip_file(1) ? strip_1 : strip_2)
@@ -92,20 +93,23 @@ struct strip_fault_row {
 };
 
 // A fault on the way to the first day's strip leaves the second day's strip
-// to be fetched all the same.
+// to be fetched all the same, with one connection and with four.
 class StripFault : public testing::TestWithParam<strip_fault_row> {};
 
 TEST_P(StripFault, LeavesNoFileFetchesTheOtherDaysAndEndsWithTheReport) {
-  archive_server archive_site;
-  archive_site.server.route(archive + GetParam().path, GetParam().answer);
-  const auto outcome = run_quorvel(archive_site.server.address());
-  EXPECT_EQ(outcome.files, std::vector<std::string>{strip_file(2)}) << GetParam().why;
-  EXPECT_EQ(masked(outcome.result.out),
-            banner + report("Error # 2031 /failed=1/url=" + base_url + archive + GetParam().path +
-                            "/proxy=" + archive_site.server.address() + "/reason=" +
-                            GetParam().reason + main_task))
-      << GetParam().why;
-  EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why << "\n" << outcome.result.err;
+  for (const char* connections : {"1", "4"}) {
+    SCOPED_TRACE(std::string("/connections=") + connections);
+    archive_server archive_site;
+    archive_site.server.route(archive + GetParam().path, GetParam().answer);
+    const auto outcome = run_quorvel(archive_site.server.address(), connections);
+    EXPECT_EQ(outcome.files, std::vector<std::string>{strip_file(2)}) << GetParam().why;
+    EXPECT_EQ(masked(outcome.result.out),
+              banner + report("Error # 2031 /failed=1/url=" + base_url + archive + GetParam().path +
+                              "/proxy=" + archive_site.server.address() + "/reason=" +
+                              GetParam().reason + main_task))
+        << GetParam().why;
+    EXPECT_EQ(outcome.result.exit_code, 1) << GetParam().why << "\n" << outcome.result.err;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

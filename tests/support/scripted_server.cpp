@@ -2,6 +2,7 @@
 // connection, on the socket calls of the system it runs on.
 #include "tests/support/scripted_server.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
@@ -149,6 +150,17 @@ void scripted_server::set_fallback(scripted_answer answer) {
   fallback_ = std::move(answer);
 }
 
+void scripted_server::hold_answers(std::size_t count, std::size_t first_free) {
+  std::lock_guard lock(mutex_);
+  hold_until_ = count;
+  free_before_hold_ = first_free;
+}
+
+std::size_t scripted_server::most_waiting() const {
+  std::lock_guard lock(mutex_);
+  return most_waiting_;
+}
+
 std::size_t scripted_server::connections() const {
   std::lock_guard lock(mutex_);
   return connections_.size();
@@ -274,6 +286,15 @@ void scripted_server::serve(const std::shared_ptr<connection>& conn) {
       so_far = conn->received;
     }
     answer = choose(so_far);
+    std::unique_lock lock(mutex_);
+    most_waiting_ = std::max(most_waiting_, ++waiting_);
+    if (waiting_ >= hold_until_) hold_until_ = 0;
+    changed_.notify_all();
+    if (free_before_hold_ > 0)
+      --free_before_hold_;
+    else if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] { return hold_until_ == 0 || stopping_; }))
+      hold_until_ = 0;  // held long enough: the others are not held up as well
+    --waiting_;  // before the answer: the client cannot ask anew before it has it
   }
   bool sending = true;
   for (std::size_t i = 0; sending && i < answer.writes.size(); ++i) {

@@ -96,6 +96,14 @@ class scripted_server {
   void route(std::string path, scripted_answer answer);
   void set_fallback(scripted_answer answer);
 
+  // Answers the first `first_free` requests at once, then holds every answer
+  // until `count` requests wait for theirs at once or 10 s have passed; from
+  // then on answers as requests come.
+  void hold_answers(std::size_t count, std::size_t first_free = 0);
+  // The most requests that waited for their answers at once: a client's next
+  // request on a connection slot can only follow its last answer.
+  std::size_t most_waiting() const;
+
   // Connections accepted so far.
   std::size_t connections() const;
   // Waits until count connections have been accepted (at most timeout_ms).
@@ -134,6 +142,10 @@ class scripted_server {
   std::vector<std::shared_ptr<connection>> connections_;
   std::vector<std::thread> threads_;
   bool stopping_ = false;
+  std::size_t hold_until_ = 0;  // 0 once released
+  std::size_t free_before_hold_ = 0;
+  std::size_t waiting_ = 0;
+  std::size_t most_waiting_ = 0;
   std::thread acceptor_;
 };
 

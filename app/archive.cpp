@@ -320,7 +320,11 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   // that the image pass goes in the same order whichever page came first.
   const int day_count = days.Count();
   std::vector<std::unique_ptr<platform::TStringList>> day_images;
-  for (int i = day_count - 1; i >= 0 && !record.server_gone(); --i) {
+  for (int i = day_count - 1; i >= 0; --i) {
+    // Asked again once there is room: an answer meanwhile may have been the
+    // fifth in a row.
+    pool.run_until([&] { return pool.has_room() || record.server_gone(); });
+    if (record.server_gone()) break;
     const int order = static_cast<int>(day_images.size());
     day_images.push_back(std::make_unique<platform::TStringList>(true));
     pool.start([&, i, order](int slot) {
@@ -345,7 +349,7 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
   std::set<std::string> ended_days;  // a failure ended them: no further image
   std::set<std::string> in_flight;   // dates whose images a transfer is trying
   int i = images.Count() - 1;
-  while (i >= 0 && !record.server_gone()) {
+  while (i >= 0) {
     const TDateObj* date = date_of(images, i);
     if (!date) {
       --i;
@@ -357,7 +361,10 @@ void FetchArchive(std::uint8_t ComicIndex, const std::string& TargetDir, tcpip::
     int after = i - 1;
     while (after >= 0 && date_of(images, after) && date_of(images, after)->GetDateString() == date_text)
       --after;
-    pool.run_until([&] { return in_flight.count(date_text) == 0; });
+    pool.run_until([&] {
+      return (pool.has_room() && in_flight.count(date_text) == 0) || record.server_gone();
+    });
+    if (record.server_gone()) break;
     in_flight.insert(date_text);
     pool.start([&, date_text, from = i, after](int slot) {
       tcpip::T_HTTP& image = *transfers[static_cast<std::size_t>(slot)];

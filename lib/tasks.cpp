@@ -2,6 +2,7 @@
 // lock, and the error-context hook.
 #include "lib/tasks.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -307,13 +308,8 @@ void task_pool::start(job work) {
     work(0);
     return;
   }
-  const auto free_slot = [this]() -> slot* {
-    for (const auto& place : slots_)
-      if (!place->task) return place.get();
-    return nullptr;
-  };
-  run_until([&] { return free_slot() != nullptr; });
-  slot& place = *free_slot();
+  run_until([&] { return has_room(); });
+  slot& place = **std::find_if(slots_.begin(), slots_.end(), [](const auto& free) { return !free->task; });
   auto task = std::make_unique<task_rec>();
   create_task(task.get(), run_slot, &place, stack_size_);
   task->task_nr = place.index + 1;
@@ -368,6 +364,11 @@ int task_pool::wait_in_task(std::int32_t s, platform::socket_wait what,
     self->task->blocked = true;
     yield_task();
   }
+}
+
+bool task_pool::has_room() const {
+  return slots_.size() == 1 ||
+         std::any_of(slots_.begin(), slots_.end(), [](const auto& place) { return !place->task; });
 }
 
 bool task_pool::busy() const {

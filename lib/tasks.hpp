@@ -136,6 +136,8 @@ class task_pool {
   // Lets the running jobs go on until `done` says so, then as start does
   // when a job has failed.
   void run_until(const std::function<bool()>& done);
+  // Whether start would start a job at once.
+  bool has_room() const;
   // Lets every running job end, then raises the first error of a job.
   void finish();
   // A job has failed: every wait of the others fails at once, and what they

@@ -268,12 +268,14 @@ void stopper_loop(void*) {
   }
 }
 
-// One place for a job: its task while it runs, and the socket it waits on.
+// One place for a job: its task, kept from its first job to the end of the
+// pool so that a stack is set up once, the job it runs, and the socket it
+// waits on.
 struct task_pool::slot {
   task_pool* pool = nullptr;
   int index = 0;
-  job work;
-  task_rec* task = nullptr;  // while a job runs
+  job work;                  // while a job is given and has not ended
+  task_rec* task = nullptr;  // blocked while it has no job
   bool waiting = false;
   platform::socket_waiter waiter;
   platform::monotonic_time deadline;
@@ -297,6 +299,11 @@ task_pool::~task_pool() {
   try {
     stop();
     while (busy()) step();
+    // The tasks, without a job now, end.
+    for (const auto& place : slots_)
+      if (place->task) place->task->blocked = false;
+    while (std::any_of(slots_.begin(), slots_.end(), [](const auto& place) { return place->task; }))
+      yield_task();
   } catch (...) {
     // What reaches the main program here is left to its own way out.
   }
@@ -309,14 +316,17 @@ void task_pool::start(job work) {
     return;
   }
   run_until([&] { return has_room(); });
-  slot& place = **std::find_if(slots_.begin(), slots_.end(), [](const auto& free) { return !free->task; });
-  auto task = std::make_unique<task_rec>();
-  create_task(task.get(), run_slot, &place, stack_size_);
-  task->task_nr = place.index + 1;
-  task->task_name = "Transfer " + std::to_string(place.index + 1);
+  slot& place = **std::find_if(slots_.begin(), slots_.end(), [](const auto& free) { return !free->work; });
   place.work = std::move(work);
-  place.task = task.release();
-  link_task(place.task);
+  if (!place.task) {
+    auto task = std::make_unique<task_rec>();
+    create_task(task.get(), run_slot, &place, stack_size_);
+    task->task_nr = place.index + 1;
+    task->task_name = "Transfer " + std::to_string(place.index + 1);
+    place.task = task.release();
+    link_task(place.task);
+  }
+  place.task->blocked = false;
   switch_task(place.task);  // it starts now, in the order the jobs were given
   if (failure_) raise_failure();
 }
@@ -333,13 +343,18 @@ void task_pool::finish() {
 
 void task_pool::run_slot(void* arg) {
   slot& place = *static_cast<slot*>(arg);
-  try {
-    place.work(place.index);
-  } catch (...) {
-    if (!place.pool->failure_) place.pool->failure_ = std::current_exception();
-    place.pool->stop();
+  task_pool& pool = *place.pool;
+  while (place.work) {
+    try {
+      place.work(place.index);
+    } catch (...) {
+      if (!pool.failure_) pool.failure_ = std::current_exception();
+      pool.stop();
+    }
+    place.work = nullptr;
+    place.task->blocked = true;  // until the next job, or the end of the pool
+    yield_task();
   }
-  place.work = nullptr;
   place.task = nullptr;  // the stopper frees the record and its stack
 }
 
@@ -347,7 +362,7 @@ int task_pool::wait_in_task(std::int32_t s, platform::socket_wait what,
                             platform::monotonic_time deadline) {
   slot* self = nullptr;
   for (const auto& place : slots_)
-    if (place->task && place->task == current_task) self = place.get();
+    if (place->work && place->task == current_task) self = place.get();
   if (!self) {
     if (replaced_wait_) return replaced_wait_(s, what, deadline);
     return platform::default_socket_wait(s, what, deadline);
@@ -368,13 +383,11 @@ int task_pool::wait_in_task(std::int32_t s, platform::socket_wait what,
 
 bool task_pool::has_room() const {
   return slots_.size() == 1 ||
-         std::any_of(slots_.begin(), slots_.end(), [](const auto& place) { return !place->task; });
+         std::any_of(slots_.begin(), slots_.end(), [](const auto& place) { return !place->work; });
 }
 
 bool task_pool::busy() const {
-  for (const auto& place : slots_)
-    if (place->task) return true;
-  return false;
+  return std::any_of(slots_.begin(), slots_.end(), [](const auto& place) { return bool(place->work); });
 }
 
 // One turn of the loop: a job that can run runs; when none can, the wait on
@@ -384,7 +397,7 @@ void task_pool::step() {
   std::vector<slot*> waiting;
   platform::monotonic_time nearest = platform::monotonic_time::max();
   for (const auto& place : slots_) {
-    if (!place->task) continue;
+    if (!place->work) continue;
     if (!place->waiting) {
       yield_task();
       return;
@@ -406,7 +419,7 @@ void task_pool::step() {
 void task_pool::stop() {
   stopping_ = true;
   for (const auto& place : slots_) {
-    if (!place->task) continue;
+    if (!place->work) continue;
     place->waiting = false;
     place->task->blocked = false;
   }

@@ -73,7 +73,7 @@ TEST(Docs, QuorvelsManualExplainsEveryOptionOfTheUsageText) {
   const std::string options = section(read_file(man_dir + "/quorvel.1"), ".SH OPTIONS", ".SH ");
   for (const std::string& option : usage)
     EXPECT_TRUE(std::regex_search(options, std::regex("\\n\\.B[IR]? /" + option + "\\b"))) << option;
-  for (const char* unlisted : {"help", "omit_proxy", "ver"})
+  for (const char* unlisted : {"help", "omit_proxy", "ver", "connections"})
     EXPECT_TRUE(std::regex_search(options, std::regex(std::string("\\n\\.B[IR]? /") + unlisted + "\\b")))
         << unlisted;
 }

@@ -180,24 +180,6 @@ TEST_F(ThroughComicsServer, AnotherComicAndThePartnerComicThroughTheProxy) {
   expect_archive_on_disk(cwd_.path(), server_.port(), "ck", cricket);
 }
 
-TEST_F(ThroughComicsServer, TwoComicsWithOnePrefixShareTheirDates) {
-  auto result = run(QUORVEL_BIN, {"/mode=dustykid", proxy(), "/verbatim=N"}, in_dir(cwd_.path()));
-  EXPECT_EQ(result.exit_code, 0);
-  const auto dusty = archive_of(server_.port(), "comics/dustykid");
-  expect_archive_on_disk(cwd_.path(), server_.port(), "dk", dusty);
-
-  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in_dir(cwd_.path()));
-  EXPECT_EQ(result.out, banner);  // every date is taken by the other comic
-
-  const auto marvels = archive_of(server_.port(), "comics/marvels");
-  fs::remove(cwd_ / strip_name("dk", dusty[2]));
-  result = run(QUORVEL_BIN, {"/mode=marvels", proxy()}, in_dir(cwd_.path()));
-  EXPECT_EQ(result.out, banner + "Getting " + base_url + marvels[2].page + "\nGetting " +
-                            base_url + marvels[2].image + "\n");
-  EXPECT_EQ(read_file(cwd_ / strip_name("dk", dusty[2])),
-            testing_support::fetch(server_.port(), marvels[2].image).body);
-}
-
 TEST_F(ThroughComicsServer, FourConnectionsFetchTheSameArchiveWithTheSameLines) {
   const auto result = run(QUORVEL_BIN, {proxy(), "/connections=4"}, in_dir(cwd_.path()));
   EXPECT_EQ(result.exit_code, 0) << result.out;

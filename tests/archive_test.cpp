@@ -426,21 +426,6 @@ TEST_F(Scan, ADayPageThatIsNotThereIsNotRead) {
   EXPECT_EQ(testing_support::list_dir(dir_.path()), std::vector<std::string>{});
 }
 
-TEST_F(Scan, TheReportNamesTheFirstFailureOfADayStillMissing) {
-  // The 7th is listed twice: its first page fails, its second gives the strip.
-  server_.route("/comics/quorvel/archive/",
-                ok(page({calendar_line("7a", "Dec. 07"), calendar_line("7b", "Dec. 07"),
-                         calendar_line("6", "Dec. 06")})));
-  server_.route("/comics/quorvel/archive/cal-7a.html",
-                scripted_answer::http("HTTP/1.0 500 Internal Server Error", {}, "oops"));
-  server_.route("/comics/quorvel/archive/cal-7b.html", ok(page({image_line("s7.gif")})));
-  server_.route("/comics/quorvel/archive/cal-6.html",
-                scripted_answer::http("HTTP/1.0 503 Busy", {}, "busy"));
-  route_image("s7.gif", gif("s7"));
-  EXPECT_EQ(report_of_run(), report(2, "/comics/quorvel/archive/cal-6.html", "status 503"));
-  EXPECT_EQ(strip("261207"), tagged("s7"));
-}
-
 struct failed_image_row {
   scripted_answer answer;
   const char* reason;  // of the failure that ends the day; "" when the next image serves
@@ -529,16 +514,15 @@ std::vector<std::string> twelve_days() {
   return lines;
 }
 
-// With one connection, and with four: up to three more requests may be in
-// flight when the fifth answer in a row stops the scan, and the report
-// names the first failure all the same.
-class DeadServer : public Scan, public testing::WithParamInterface<int> {
+// Scans with one connection, and with four.
+class Connections : public Scan, public testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     Scan::SetUp();
     connections_ = GetParam();
-    server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
   }
+  // Up to three more requests may be in flight at four when the fifth
+  // answer in a row stops the scan; the report names the first all the same.
   // Day pages asked, at least `one_by_one` (what one connection asks) and
   // at most as many more as there are other connections; all of them failed.
   void expect_asked(std::size_t one_by_one, const std::string& first, const std::string& reason) {
@@ -550,8 +534,28 @@ class DeadServer : public Scan, public testing::WithParamInterface<int> {
   }
 };
 
-TEST_P(DeadServer, FiveSilentRequestsInARowEndTheScan) {
+TEST_P(Connections, TheReportNamesTheFirstFailureOfADayStillMissingInTheScansOrder) {
   const testing_support::stepped_time time;
+  // The 7th is listed twice: its first page fails, its second gives the strip.
+  server_.route("/comics/quorvel/archive/",
+                ok(page({calendar_line("7a", "Dec. 07"), calendar_line("7b", "Dec. 07"),
+                         calendar_line("8", "Dec. 08"), calendar_line("6", "Dec. 06")})));
+  // Answered last: ten seconds between its bytes.
+  server_.route("/comics/quorvel/archive/cal-8.html",
+                scripted_answer::http("HTTP/1.0 500 Slow", {}, "slow").in_pieces(9).paced(std::chrono::seconds(10)));
+  server_.route("/comics/quorvel/archive/cal-7a.html",
+                scripted_answer::http("HTTP/1.0 500 Internal Server Error", {}, "oops"));
+  server_.route("/comics/quorvel/archive/cal-7b.html", ok(page({image_line("s7.gif")})));
+  server_.route("/comics/quorvel/archive/cal-6.html",
+                scripted_answer::http("HTTP/1.0 503 Busy", {}, "busy"));
+  route_image("s7.gif", gif("s7"));
+  EXPECT_EQ(report_of_run(), report(3, "/comics/quorvel/archive/cal-8.html", "status 500"));
+  EXPECT_EQ(strip("261207"), tagged("s7"));
+}
+
+TEST_P(Connections, FiveSilentRequestsInARowEndTheScan) {
+  const testing_support::stepped_time time;
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
   server_.set_fallback(scripted_answer::silent());
   // Four silent, then an error page: the server is there, the count starts again.
   server_.route("/comics/quorvel/archive/cal-5.html",
@@ -559,7 +563,8 @@ TEST_P(DeadServer, FiveSilentRequestsInARowEndTheScan) {
   expect_asked(10, "cal-1.html", "timed out");
 }
 
-TEST_P(DeadServer, FiveGatewayAnswersInARowEndTheScan) {
+TEST_P(Connections, FiveGatewayAnswersInARowEndTheScan) {
+  server_.route("/comics/quorvel/archive/", ok(page(twelve_days())));
   // A proxy whose server is down: 502, 503, then 504 for everything else.
   server_.route("/comics/quorvel/archive/cal-1.html",
                 scripted_answer::http("HTTP/1.0 502 Bad Gateway", {}, "down"));
@@ -569,7 +574,7 @@ TEST_P(DeadServer, FiveGatewayAnswersInARowEndTheScan) {
   expect_asked(5, "cal-1.html", "status 502");
 }
 
-INSTANTIATE_TEST_SUITE_P(Connections, DeadServer, testing::Values(1, 4));
+INSTANTIATE_TEST_SUITE_P(OneAndFour, Connections, testing::Values(1, 4));
 
 std::size_t least_transfer_headroom = SIZE_MAX;
 

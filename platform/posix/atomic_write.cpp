@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -191,7 +192,7 @@ void remove_leftovers(const target_directory& dir) {
 // A write of a group: its file is whole, its write-back under way, its name
 // still to come.
 struct waiting_write {
-  std::unique_ptr<target_directory> dir;
+  std::shared_ptr<target_directory> dir;  // shared by the group's writes into it
   std::string name;          // in dir
   std::string host;          // the whole host path, as file_exists maps it
   std::string library_path;  // for the errors
@@ -212,7 +213,7 @@ void discard(waiting_write& write) {
 
 // Writes `data` into a new file of `dir` without its name: an unnamed one
 // where the file system has them, else a hidden named one.
-waiting_write start_write(std::unique_ptr<target_directory> dir, const std::string& name,
+waiting_write start_write(std::shared_ptr<target_directory> dir, const std::string& name,
                           std::string_view data, std::string_view library_path) {
   waiting_write write;
   write.name = name;
@@ -279,11 +280,16 @@ int give_name(waiting_write& write) {
 // Makes the group's files durable: one sync of their file system when they
 // share one, else each on its own; false when that failed.
 bool sync_group(const std::vector<waiting_write>& writes) {
-  struct stat first {};
-  bool one_device = ::fstat(writes.front().fd, &first) == 0;
-  for (const waiting_write& write : writes) {
-    struct stat info {};
-    one_device = one_device && ::fstat(write.fd, &info) == 0 && info.st_dev == first.st_dev;
+  // Files of one directory are on its file system.
+  bool one_device = std::all_of(writes.begin(), writes.end(),
+                                [&](const waiting_write& write) { return write.dir == writes.front().dir; });
+  if (!one_device) {
+    struct stat first {};
+    one_device = ::fstat(writes.front().fd, &first) == 0;
+    for (const waiting_write& write : writes) {
+      struct stat info {};
+      one_device = one_device && ::fstat(write.fd, &info) == 0 && info.st_dev == first.st_dev;
+    }
   }
   if (one_device && ::syncfs(writes.front().fd) == 0) return true;
   for (const waiting_write& write : writes)
@@ -305,8 +311,15 @@ void write_file_in_group(std::string_view library_path, std::string_view data) {
   const auto slash = target.find_last_of('/');
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   if (name.empty()) fail_create(library_path, EISDIR);
-  auto dir =
-      std::make_unique<target_directory>(slash == std::string::npos ? "" : target.substr(0, slash + 1));
+  const std::string dir_path = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  // The directory of the group's last write serves again: one open for the
+  // strips of a run, not one each.
+  std::shared_ptr<target_directory> dir;
+  {
+    const std::lock_guard<std::mutex> lock(group_mutex);
+    if (!group.empty() && group.back().dir->path() == dir_path) dir = group.back().dir;
+  }
+  if (!dir) dir = std::make_shared<target_directory>(dir_path);
   if (dir->fd() < 0) fail_create(library_path, errno);
   waiting_write write = start_write(std::move(dir), name, data, library_path);
   write.host = target;

@@ -100,6 +100,7 @@ bool gateway_without_server(const tcpip::T_HTTP& http) {
 // scan's order with the day each touched, and whether the server seems gone.
 struct scan_record {
   struct failure {
+    int order;            // the request's place in the scan's own order
     std::string day;      // "yymmdd"
     std::string context;  // failure_context of the request
   };
@@ -116,16 +117,12 @@ struct scan_record {
     if (reason.empty()) return false;
     // Several requests at once may answer in any order; the list keeps the
     // scan's, so that the report does not depend on which came first.
-    const auto later = std::upper_bound(orders.begin(), orders.end(), order);
-    failures.insert(failures.begin() + (later - orders.begin()),
-                    {date_text, failure_context(http, reason)});
-    orders.insert(later, order);
+    const auto later = std::find_if(failures.begin(), failures.end(),
+                                    [&](const failure& f) { return f.order > order; });
+    failures.insert(later, {order, date_text, failure_context(http, reason)});
     return true;
   }
   bool server_gone() const { return dead_in_a_row >= dead_server_requests; }
-
- private:
-  std::vector<int> orders;  // of the failures
 };
 
 // Another transfer that asks as `http` does: through the same proxy, with

@@ -393,8 +393,10 @@ bool task_pool::busy() const {
 // One turn of the loop: a job that can run runs; when none can, the wait on
 // every socket of the waiting ones, up to the nearest deadline.
 void task_pool::step() {
-  std::vector<platform::socket_waiter> waiters;
-  std::vector<slot*> waiting;
+  std::vector<platform::socket_waiter>& waiters = waiters_;
+  std::vector<slot*>& waiting = waiting_;
+  waiters.clear();
+  waiting.clear();
   platform::monotonic_time nearest = platform::monotonic_time::max();
   for (const auto& place : slots_) {
     if (!place->work) continue;

@@ -154,6 +154,9 @@ class task_pool {
   void raise_failure();
 
   std::vector<std::unique_ptr<slot>> slots_;
+  // What step waits on, kept so that a turn of the loop allocates nothing.
+  std::vector<platform::socket_waiter> waiters_;
+  std::vector<slot*> waiting_;
   std::size_t stack_size_;
   bool stopping_ = false;
   std::exception_ptr failure_;
